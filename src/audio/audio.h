@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+
+// The music player: plays one track on the sound device, copies what is
+// played into a lock-free ring buffer on the audio thread, and measures bass
+// and treble from it on the main thread.
+class Audio {
+  public:
+    Audio();
+    ~Audio();
+    Audio(const Audio&) = delete;
+    Audio& operator=(const Audio&) = delete;
+
+    bool loadFile(const char* path);
+    // The bytes must stay valid while the sound exists (they are not copied).
+    bool loadMemory(const void* bytes, std::size_t size);
+    void play();
+    void pause();
+    void resume();
+    void seek(double seconds);
+    void update();
+    float bass() const;
+    float treble() const;
+    double lengthSeconds() const;
+    void unload();
+
+    struct Block;
+
+  private:
+    std::unique_ptr<Block> state;
+    bool paused = false;
+};

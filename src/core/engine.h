@@ -1,0 +1,52 @@
+#pragma once
+
+#include "audio/audio.h"
+#include "core/editor_hook.h"
+#include "core/window.h"
+#include "render/overlay_manager.h"
+#include "render/post_process.h"
+#include "script/script.h"
+#include "script/timeline.h"
+#include "text/scroll_manager.h"
+#include "text/scroll_scene.h"
+#include "text/stab_manager.h"
+
+#include <cstdint>
+
+// Owns every part of the demo and runs it.
+class Engine {
+  public:
+    DemoScript script;
+    Window window;
+    Audio audio;
+    Timeline timeline;
+    OverlayManager overlays;
+    PostProcess post;
+    ScrollScene scroller;
+    ScrollManager scrollTexts;
+    StabManager stabs;
+    EditorHook editor;
+    double startOffset = 0.0;
+    double currentTime = 0.0;
+    double musicLength = 0.0;
+    double pauseTime = 0.0;
+    std::int32_t frameCounter = 0;
+    bool paused = false;
+    bool paletteEnabled = false;
+
+    bool init();
+    void run();
+    void shutdown();
+
+    // Start-up once a GL context is current, from the archive to the music's
+    // length. Offline tools call it with a context of their own and may leave
+    // the music unplayed.
+    bool initSystems(int screenWidth, int screenHeight, bool withMusic);
+
+    // Everything a frame does after the clock and Audio::update: the parts'
+    // updates, the canvas drawing and the final pass into the bound window.
+    void drawFrame(double t, float bass, float treble);
+
+    // Releases what initSystems created, in shutdown order (no window).
+    void releaseSystems();
+};

@@ -1,0 +1,82 @@
+#include "core/window.h"
+
+#include "core/log.h"
+#include "render/gl.h"
+
+#include <GLFW/glfw3.h>
+
+namespace {
+
+// Keys are polled by the frame loop; events are deliberately dropped.
+void ignoreKey(GLFWwindow*, int, int, int, int) {}
+
+} // namespace
+
+bool Window::create(const char* title) {
+    if (!glfwInit()) {
+        log(stderr, "[Window] glfwInit failed\n");
+        return false;
+    }
+    glfwWindowHint(GLFW_CONTEXT_VERSION_MAJOR, 3);
+    glfwWindowHint(GLFW_CONTEXT_VERSION_MINOR, 3);
+    glfwWindowHint(GLFW_OPENGL_PROFILE, GLFW_OPENGL_CORE_PROFILE);
+    glfwWindowHint(GLFW_DOUBLEBUFFER, GLFW_TRUE);
+
+    GLFWmonitor* monitor = glfwGetPrimaryMonitor();
+    if (monitor == nullptr) {
+        log(stderr, "[Window] no primary monitor\n");
+        glfwTerminate();
+        return false;
+    }
+    const GLFWvidmode* mode = glfwGetVideoMode(monitor);
+    if (mode == nullptr) {
+        log(stderr, "[Window] no video mode\n");
+        glfwTerminate();
+        return false;
+    }
+    width = mode->width;
+    height = mode->height;
+
+    // Keep the desktop's video mode so going full-screen does not switch it.
+    glfwWindowHint(GLFW_RED_BITS, mode->redBits);
+    glfwWindowHint(GLFW_GREEN_BITS, mode->greenBits);
+    glfwWindowHint(GLFW_BLUE_BITS, mode->blueBits);
+    glfwWindowHint(GLFW_REFRESH_RATE, mode->refreshRate);
+    glfwWindowHint(GLFW_FLOATING, GLFW_TRUE);
+    glfwWindowHint(GLFW_AUTO_ICONIFY, GLFW_FALSE);
+
+    handle = glfwCreateWindow(width, height, title, monitor, nullptr);
+    if (handle == nullptr) {
+        log(stderr, "[Window] create failed\n");
+        glfwTerminate();
+        return false;
+    }
+    glfwMakeContextCurrent(handle);
+    glfwSetKeyCallback(handle, ignoreKey);
+    glfwSetInputMode(handle, GLFW_CURSOR, GLFW_CURSOR_HIDDEN);
+    glfwSwapInterval(0);
+
+    if (gladLoadGL(reinterpret_cast<GLADloadfunc>(glfwGetProcAddress)) == 0) {
+        log(stderr, "[Window] glad init failed\n");
+        return false;
+    }
+    glViewport(0, 0, width, height);
+    return true;
+}
+
+bool Window::shouldClose() const {
+    return glfwWindowShouldClose(handle) != 0;
+}
+
+void Window::swapAndPoll() {
+    glfwSwapBuffers(handle);
+    glfwPollEvents();
+}
+
+void Window::destroy() {
+    if (handle != nullptr) {
+        glfwDestroyWindow(handle);
+        handle = nullptr;
+    }
+    glfwTerminate();
+}

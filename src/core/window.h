@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstdint>
+
+struct GLFWwindow;
+
+// The full-screen window on the primary monitor with its GL 3.3 core context.
+class Window {
+  public:
+    GLFWwindow* handle = nullptr;
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+
+    bool create(const char* title);
+    bool shouldClose() const;
+    void swapAndPoll();
+    void destroy();
+};

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "render/shader.h"
+#include "render/texture.h"
+
+#include <cstdint>
+
+// The 320 x 180 canvas everything draws into, and the final pass that scales
+// it to the window.
+class PostProcess {
+  public:
+    std::uint32_t framebuffer = 0;
+    std::uint32_t colorTexture = 0;
+    std::uint32_t vertexArray = 0;
+    Shader program;
+    Texture overlay;
+    std::int32_t canvasWidth = 0;
+    std::int32_t canvasHeight = 0;
+    std::int32_t screenWidth = 0;
+    std::int32_t screenHeight = 0;
+
+    bool init(int canvasW, int canvasH, int screenW, int screenH);
+    void begin() const;
+    void end() const;
+    void present(float time, float bass, bool palette);
+    void release();
+};

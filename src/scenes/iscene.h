@@ -1,0 +1,36 @@
+#pragma once
+
+#include "core/types.h"
+
+// A full-picture effect drawn into the canvas. Slot order matters to nobody
+// outside, but it is kept stable: destructor, init, setAudio, setPalette,
+// setSmokeParams, update, render, release.
+class IScene {
+  public:
+    // Frees the scene's own containers only; GL objects go in release().
+    virtual ~IScene() = default;
+    virtual void init(int width, int height) = 0;
+    virtual void setAudio(float bass, float treble) = 0;
+    virtual void setPalette(bool enabled, const Float3& low, const Float3& mid,
+                            const Float3& high) {
+        (void)enabled;
+        (void)low;
+        (void)mid;
+        (void)high;
+    }
+    virtual void setSmokeParams(bool enabled, const Float3& cam, float fov, const Float3& lightDir,
+                                float shadow, float lightPow) {
+        (void)enabled;
+        (void)cam;
+        (void)fov;
+        (void)lightDir;
+        (void)shadow;
+        (void)lightPow;
+    }
+    virtual void update(double time, double localTime) {
+        (void)time;
+        (void)localTime;
+    }
+    virtual void render(double time, double localTime, float alpha) = 0;
+    virtual void release() = 0;
+};

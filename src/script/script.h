@@ -1,0 +1,84 @@
+#pragma once
+
+#include "core/types.h"
+
+#include <cstddef>
+#include <vector>
+
+struct SceneEntry {
+    char name[32] = {};
+    double start = 0.0;
+    double end = 0.0;
+    float fadeIn = 0.0f;
+    float fadeOut = 0.0f;
+    bool hasPalette = false;
+    Palette3 palette;
+    bool hasSmokeParams = false;
+    Float3 cam{0.0f, 0.0f, -2.2f};
+    float fov = 1.3f;
+    Float3 lightDir{0.45f, 0.35f, 0.85f};
+    float shadow = 0.6f;
+    float lightPow = 3.6f;
+    int id = 0;
+};
+
+struct OverlayEntry {
+    char path[256] = {};
+    float x = 0.0f;
+    float y = 0.0f;
+    double start = 0.0;
+    double end = 0.0;
+    float fadeIn = 0.0f;
+    float fadeOut = 0.0f;
+    int drift = 0;
+    float travelSpeed = 0.0f;
+    float travelX = 0.0f;
+    float travelY = 0.0f;
+    bool glow = false;
+    Float3 glowColor{0.2f, 0.5f, 1.0f};
+    float glowGain = 3.0f;
+    float glowRadius = 12.0f;
+    float glowInt = 1.0f;
+    int id = 0;
+};
+
+struct ScrollTextEntry {
+    double start = 0.0;
+    float speed = 0.0f;
+    char font[256] = {};
+    float y = 0.0f;
+    char text[512] = {};
+    int id = 0;
+};
+
+struct TextStabEntry {
+    double start = 0.0;
+    double end = 0.0;
+    float fadeIn = 0.0f;
+    float fadeOut = 0.0f;
+    char font[256] = {};
+    float x = 0.0f;
+    float y = 0.0f;
+    char text[512] = {};
+    int id = 0;
+};
+
+// The parsed demo script; a fresh object holds the defaults every load starts from.
+struct DemoScript {
+    int fps = 60;
+    double endTime = 0.0;
+    double loopTime = 0.0;
+    bool scroll = true;
+    int nextId = 0;
+    std::vector<SceneEntry> scenes;
+    std::vector<OverlayEntry> overlays;
+    std::vector<ScrollTextEntry> scrollTexts;
+    std::vector<TextStabEntry> textStabs;
+};
+
+class Script {
+  public:
+    static bool load(const char* path, DemoScript& script);
+    static bool load_mem(const char* bytes, std::size_t size, DemoScript& script);
+    static void parseLine(const char* line, DemoScript& script);
+};

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "scenes/blittertornado_scene.h"
+#include "scenes/bloodcells_scene.h"
+#include "scenes/dblobs_scene.h"
+#include "scenes/fluid_scene.h"
+#include "scenes/rd2_scene.h"
+#include "scenes/road_scene.h"
+#include "scenes/smoke_scene.h"
+#include "script/script.h"
+
+#include <vector>
+
+// One scheduled scene, copied from a scene entry and matched to it by id.
+struct ActiveScene {
+    double start = 0.0;
+    double end = 0.0;
+    float fadeIn = 0.0f;
+    float fadeOut = 0.0f;
+    IScene* scene = nullptr;
+    bool hasPalette = false;
+    Palette3 palette;
+    bool hasSmokeParams = false;
+    Float3 cam{0.0f, 0.0f, -2.2f};
+    Float3 lightDir{0.45f, 0.35f, 0.85f};
+    float fov = 1.3f;
+    float shadow = 0.6f;
+    float lightPow = 3.6f;
+    int id = 0;
+};
+
+class Timeline {
+  public:
+    std::vector<ActiveScene> active;
+    double endTime = 120.0;
+    FluidScene fluid;
+    Rd2Scene rd2;
+    RoadScene road;
+    BloodCellsScene bloodcells;
+    DBlobsScene dblobs;
+    SmokeScene smoke;
+    BlitterTornadoScene blittertornado;
+
+    void init(int width, int height, const DemoScript& script);
+    void update(const DemoScript& script);
+    void setAudio(double time, float bass, float treble);
+    void render(double time);
+    void release();
+
+    IScene* find(const char* name);
+};

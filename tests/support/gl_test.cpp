@@ -1,0 +1,80 @@
+#include "support/gl_test.h"
+
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#include <stb/stb_image_write.h>
+
+bool ensureGlContext() {
+    static HeadlessContext context;
+    static const bool ok = context.create();
+    return ok;
+}
+
+void TestTarget::create(int w, int h) {
+    width = w;
+    height = h;
+    glGenTextures(1, &texture);
+    glBindTexture(GL_TEXTURE_2D, texture);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, w, h, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    glGenFramebuffers(1, &framebuffer);
+    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture, 0);
+    bind();
+}
+
+void TestTarget::bind() const {
+    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+    glViewport(0, 0, width, height);
+}
+
+void TestTarget::clear(float r, float g, float b, float a) const {
+    bind();
+    glClearColor(r, g, b, a);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+}
+
+std::vector<std::uint8_t> TestTarget::read() const {
+    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width) * height * 4);
+    GLint previous = 0;
+    glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &previous);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, static_cast<GLuint>(previous));
+    return pixels;
+}
+
+std::array<std::uint8_t, 4> TestTarget::pixelTopDown(int x, int y) const {
+    const std::vector<std::uint8_t> all = read();
+    const std::size_t i = (static_cast<std::size_t>(height - 1 - y) * width + x) * 4;
+    return {all[i], all[i + 1], all[i + 2], all[i + 3]};
+}
+
+void TestTarget::release() {
+    if (framebuffer != 0) {
+        glDeleteFramebuffers(1, &framebuffer);
+        framebuffer = 0;
+    }
+    if (texture != 0) {
+        glDeleteTextures(1, &texture);
+        texture = 0;
+    }
+}
+
+bool writePng(const std::string& path, const std::vector<std::uint8_t>& rgba, int width,
+              int height) {
+    stbi_flip_vertically_on_write(1);
+    const int ok = stbi_write_png(path.c_str(), width, height, 4, rgba.data(), width * 4);
+    stbi_flip_vertically_on_write(0);
+    return ok != 0;
+}
+
+void applyDemoGlState() {
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    glDisable(GL_DEPTH_TEST);
+    glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+}
