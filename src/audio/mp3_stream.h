@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+struct mpg123_handle_struct;
+
+// An MP3 decoder over bytes in memory (not copied), giving 32-bit float
+// interleaved frames with sample-accurate length and seeking (the encoder's
+// delay and padding removed).
+class Mp3Stream {
+  public:
+    Mp3Stream() = default;
+    ~Mp3Stream();
+    Mp3Stream(const Mp3Stream&) = delete;
+    Mp3Stream& operator=(const Mp3Stream&) = delete;
+
+    bool open(const void* bytes, std::size_t size);
+    void close();
+    bool isOpen() const { return handle != nullptr; }
+
+    int sampleRate() const { return rate; }
+    int channelCount() const { return channels; }
+    std::uint64_t lengthFrames() const { return length; }
+
+    // Up to `frames` frames into `out`; fewer only at the end of the stream.
+    std::size_t read(float* out, std::size_t frames);
+    bool seek(std::uint64_t frame);
+
+    // Reader state, used by the decoder's callbacks.
+    const unsigned char* data = nullptr;
+    std::size_t dataSize = 0;
+    std::size_t position = 0;
+
+  private:
+    mpg123_handle_struct* handle = nullptr;
+    int rate = 0;
+    int channels = 0;
+    std::uint64_t length = 0;
+};
+
+// The whole stream decoded at once; false when the bytes are not an MP3.
+bool decodeMp3(const void* bytes, std::size_t size, std::vector<float>& interleaved, int& rate,
+               int& channels);
