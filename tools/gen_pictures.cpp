@@ -24,7 +24,8 @@ const Ramp kChromeGround{0x2a1240, 0x6a1e66, 0xc23d7a, 0xff8a5c, 0xffd68a};
 
 Rgba chrome(float t, int x, int y) {
     const float h = 0.52f; // horizon line inside the letter
-    if (t < h) return kChromeSky.at(t / h, x, y);
+    if (t < h)
+        return kChromeSky.at(t / h, x, y);
     return kChromeGround.at((t - h) / (1 - h), x, y);
 }
 
@@ -43,7 +44,8 @@ void logoText(Image& img, std::string_view s, int x, int y, int size, int advanc
     const Mask m = textMask(s, size, advance);
     const int pad = st.border + 1;
     Mask body(m.w + st.depth + 2 * pad, m.h + st.depth + 2 * pad);
-    for (int k = 0; k <= st.depth; ++k) body.add(m, pad + k, pad + k);
+    for (int k = 0; k <= st.depth; ++k)
+        body.add(m, pad + k, pad + k);
     const Mask ring = body.dilated(st.border);
     paint(img, ring, x - pad, y - pad, [&](int, int) { return st.line; });
     for (int k = st.depth; k >= 1; --k) {
@@ -52,8 +54,10 @@ void logoText(Image& img, std::string_view s, int x, int y, int size, int advanc
     }
     paint(img, m, x, y, [&](int px, int py) {
         Rgba c = face(float(py) / float(m.h - 1), x + px, y + py);
-        if (!m.get(px, py - 1) || !m.get(px - 1, py)) c = mix(c, hex(0xffffff), 0.55f);
-        else if (!m.get(px, py + 1) || !m.get(px + 1, py)) c = mix(c, hex(0x000000), 0.35f);
+        if (!m.get(px, py - 1) || !m.get(px - 1, py))
+            c = mix(c, hex(0xffffff), 0.55f);
+        else if (!m.get(px, py + 1) || !m.get(px + 1, py))
+            c = mix(c, hex(0x000000), 0.35f);
         return c;
     });
 }
@@ -101,7 +105,8 @@ Mask shape(int w, int h, auto inside) {
 Image pixelArt(const std::vector<const char*>& rows, auto colourOf) {
     Image img(int(std::string_view(rows[0]).size()), int(rows.size()));
     for (int y = 0; y < img.h; ++y)
-        for (int x = 0; x < img.w; ++x) img.set(x, y, colourOf(rows[y][x]));
+        for (int x = 0; x < img.w; ++x)
+            img.set(x, y, colourOf(rows[y][x]));
     return img;
 }
 
@@ -127,7 +132,8 @@ Image quexeLogo() {
     plainText(img, "I N V I", sx, sy, 14, 16, hex(0xff6fb8));
     for (int x = 0; x < sub.w; ++x)
         for (int y = 0; y < 5; ++y)
-            if (sub.get(x, y)) img.set(sx + x, sy + y, hex(0xffc2e2));
+            if (sub.get(x, y))
+                img.set(sx + x, sy + y, hex(0xffc2e2));
     sparkle(img, 46, 66, 6, hex(0xffffff));
     sparkle(img, 268, 112, 5, hex(0xdff6ff));
     sparkle(img, 150, 61, 4, hex(0xffffff));
@@ -143,8 +149,10 @@ Image titleLogo() {
         const int x = int(hash2(i, 1, 7) * 312), y = int(hash2(i, 2, 7) * 136);
         const float b = hash2(i, 3, 7);
         const Rgba c = b > 0.85f ? hex(0xffffff) : b > 0.5f ? hex(0x9fb6ff) : hex(0x5a5f9c);
-        if (b > 0.93f) sparkle(img, x, y, 2, c);
-        else img.set(x, y, c);
+        if (b > 0.93f)
+            sparkle(img, x, y, 2, c);
+        else
+            img.set(x, y, c);
     }
     // Soft sun halo, then the striped sun.
     const Ramp sun{0xfff07a, 0xffc04a, 0xff8a3d, 0xff4f6a, 0xe8287f};
@@ -153,34 +161,42 @@ Image titleLogo() {
             const float d = std::hypot(float(x - hx), float(y - hy) * 1.0f);
             if (d > 31 && d < 44) {
                 const float a = (1 - (d - 31) / 13.0f) * 0.55f;
-                if (a > bayer(x, y)) img.blend(x, y, hex(0xff5f8f, 110));
+                if (a > bayer(x, y))
+                    img.blend(x, y, hex(0xff5f8f, 110));
             }
         }
     for (int y = hy - 31; y < hy; ++y) {
         const int d = hy - y; // 1..31 above the horizon
         const bool gap = (d >= 3 && d <= 4) || (d >= 9 && d <= 10) || d == 15 || d == 21;
-        if (gap) continue;
+        if (gap)
+            continue;
         for (int x = hx - 31; x <= hx + 31; ++x)
             if (std::hypot(float(x - hx), float(y - hy)) <= 30.5f)
                 img.set(x, y, sun.at(1.0f - d / 31.0f, x, y));
     }
-    // Ground with a perspective grid that runs off under the frame.
+    // Ground with a perspective grid; lines closer than three pixels melt
+    // into a pink haze instead of a moire.
+    const Ramp ground{0x2a0b46, 0x170726, 0x0c0416};
+    const Ramp haze{0x0c0416, 0x3a0e52, 0x8a2282, 0xe04aa8};
+    const Ramp neon{0x5a1a7a, 0xc8329c, 0xff5fd2, 0xffb0f0};
     for (int y = hy; y < 200; ++y) {
         const float dy = float(y - hy) + 1.0f;
         for (int x = 0; x < 320; ++x) {
-            Rgba c = Ramp{0x2a0b46, 0x170726, 0x0c0416}.at((y - hy) / 30.0f, x, y);
-            const float u0 = (x - 0.5f - hx) * 6.0f / dy, u1 = (x + 0.5f - hx) * 6.0f / dy;
-            const float v0 = 120.0f / (dy - 0.5f), v1 = 120.0f / (dy + 0.5f);
-            const bool vline = std::floor(u0) != std::floor(u1);
-            const bool hline = std::floor(v0 / 6.0f) != std::floor(v1 / 6.0f);
-            if (vline || hline) {
-                const float near = std::min(1.0f, dy / 26.0f);
-                c = Ramp{0x5a1a7a, 0xc8329c, 0xff5fd2, 0xffb0f0}.at(0.2f + 0.8f * near, x, y);
-            }
+            Rgba c = ground.at((y - hy) / 30.0f, x, y);
+            const float glow = 1.0f - smoothstep(0.0f, 12.0f, dy);
+            if (glow > 0.05f)
+                c = haze.at(glow, x, y);
+            const float u0 = (x - 0.5f - hx) * 3.0f / dy, u1 = (x + 0.5f - hx) * 3.0f / dy;
+            const float v0 = 60.0f / (dy - 0.5f), v1 = 60.0f / (dy + 0.5f);
+            const bool vline = dy >= 9.0f && std::floor(u0) != std::floor(u1);
+            const bool hline = v0 - v1 < 0.34f && std::floor(v0 + 0.5f) != std::floor(v1 + 0.5f);
+            if (vline || hline)
+                c = neon.at(std::min(1.0f, dy / 26.0f), x, y);
             img.set(x, y, c);
         }
     }
-    for (int x = 0; x < 320; ++x) img.set(x, hy, hex(0xff8ad8));
+    for (int x = 0; x < 320; ++x)
+        img.set(x, hy, hex(0xff8ad8));
     // Lettering.
     logoText(img, "QUEX", 46, 4, 48, 55, chrome, {.depth = 4});
     auto hot = [](float t, int x, int y) {
@@ -192,6 +208,8 @@ Image titleLogo() {
     sparkle(img, 245, 44, 4, hex(0xffffff));
     return img;
 }
+
+Image ghostSprite();
 
 // Drawn at (0, 0) over the whole canvas: a frame, a caption and THE END.
 Image endLogo() {
@@ -205,18 +223,24 @@ Image endLogo() {
     for (int y = y0 - 2; y <= y1 + 2; ++y)
         for (int x = x0 - 2; x <= x1 + 2; ++x) {
             const int d = std::min({x - x0 + 2, x1 + 2 - x, y - y0 + 2, y1 + 2 - y});
-            if (d == 0 || d == 4) img.set(x, y, hex(0x0a0820));
-            else if (d >= 1 && d <= 3) img.set(x, y, d == 2 ? frameCol(x, y) : mix(frameCol(x, y), hex(0x000000), 0.35f));
-            else if (d == 7) img.set(x, y, mix(frameCol(x, y), hex(0x000000, 255), 0.45f));
+            if (d == 0 || d == 4)
+                img.set(x, y, hex(0x0a0820));
+            else if (d >= 1 && d <= 3)
+                img.set(x, y, d == 2 ? frameCol(x, y) : mix(frameCol(x, y), hex(0x000000), 0.35f));
+            else if (d == 7)
+                img.set(x, y, mix(frameCol(x, y), hex(0x000000, 255), 0.45f));
         }
     // Corner gems.
-    for (auto [cx, cy] : {std::pair{x0, y0}, std::pair{x1, y0}, std::pair{x0, y1}, std::pair{x1, y1}}) {
+    for (auto [cx, cy] :
+         {std::pair{x0, y0}, std::pair{x1, y0}, std::pair{x0, y1}, std::pair{x1, y1}}) {
         for (int y = -6; y <= 6; ++y)
             for (int x = -6; x <= 6; ++x) {
                 const int d = std::abs(x) + std::abs(y);
                 if (d <= 6)
-                    img.set(cx + x, cy + y, d == 6 ? hex(0x0a0820)
-                                           : Ramp{0xffffff, 0xffd0f0, 0xff5fb8, 0x8a2a8a}.at((d + (x + y) * 0.3f) / 6.0f, cx + x, cy + y));
+                    img.set(cx + x, cy + y,
+                            d == 6 ? hex(0x0a0820)
+                                   : Ramp{0xffffff, 0xffd0f0, 0xff5fb8, 0x8a2a8a}.at(
+                                         (d + (x + y) * 0.3f) / 6.0f, cx + x, cy + y));
             }
     }
     // Caption at the top, THE END at the bottom; the middle stays clear for text.
@@ -224,10 +248,19 @@ Image endLogo() {
     plainText(img, "QUEX INVI", 160 - cap.w / 2, 20, 14, 16, hex(0x8ff0ff), hex(0x0a0820));
     for (int x = 0; x < cap.w; ++x)
         for (int y = 8; y < 14; ++y)
-            if (cap.get(x, y)) img.set(160 - cap.w / 2 + x, 20 + y, hex(0x4fa8ff));
-    const Mask end = textMask("THE END", 28, 34);
-    logoText(img, "THE END", 160 - end.w / 2 - 2, 126, 28, 34, chrome, {.depth = 4});
-    // Two little ghosts flank the title.
+            if (cap.get(x, y))
+                img.set(160 - cap.w / 2 + x, 20 + y, hex(0x4fa8ff));
+    const Mask end = textMask("THE END", 32, 38);
+    logoText(img, "THE END", 160 - end.w / 2 - 2, 124, 32, 38, chrome, {.depth = 4});
+    // Two little ghosts flank the caption.
+    const Image ghost = ghostSprite();
+    for (int gx : {56, 232}) {
+        Image big(32, 32);
+        for (int y = 0; y < 32; ++y)
+            for (int x = 0; x < 32; ++x)
+                big.set(x, y, ghost.get(gx < 160 ? x / 2 : 15 - x / 2, y / 2));
+        img.draw(big, gx, 12);
+    }
     return img;
 }
 
@@ -239,29 +272,37 @@ Image ghostSprite() {
             "......####......",
             "....##wwww##....",
             "...#wwwwwwwl#...",
-            "..#wwwwwwwwwl#..",
             "..#wkkwwwkkwl#..",
             "..#wkpwwwkpwl#..",
             ".#wwkkwwwkkwwl#.",
             ".#wwwwwmmwwwwl#.",
-            ".#wwrwwmmwwrll#.",
+            ".#wrwwwmmwwwrl#.",
             ".#wwwwwwwwwwll#.",
             ".#wwwwwwwwwlll#.",
             ".#wwlwwwlwwlll#.",
-            ".#wl#lwl#wll#l#.",
-            "..##.#l#.#ll##..",
-            "......#....##...",
+            ".#wl#lwl#lwl#l#.",
+            ".##..#l#..#l#.#.",
+            "......#....#....",
+            "................",
         },
         [](char c) {
             switch (c) {
-            case '#': return hex(0x1a1030);
-            case 'w': return hex(0xeef0ff);
-            case 'l': return hex(0xa9a6e8);
-            case 'k': return hex(0x1a1030);
-            case 'p': return hex(0x7fe3ff);
-            case 'm': return hex(0x5a1f5a);
-            case 'r': return hex(0xff9ac8);
-            default: return Rgba{};
+            case '#':
+                return hex(0x1a1030);
+            case 'w':
+                return hex(0xeef0ff);
+            case 'l':
+                return hex(0xa9a6e8);
+            case 'k':
+                return hex(0x1a1030);
+            case 'p':
+                return hex(0x7fe3ff);
+            case 'm':
+                return hex(0x5a1f5a);
+            case 'r':
+                return hex(0xff9ac8);
+            default:
+                return Rgba{};
             }
         });
 }
@@ -274,11 +315,13 @@ Image zemkoGhost() {
     Mask body(320, 200);
     body.fill([&](float x, float y) {
         const float headY = top + r;
-        if (y < headY) return std::hypot(x - cx, y - headY) <= r;
+        if (y < headY)
+            return std::hypot(x - cx, y - headY) <= r;
         // Skirt widens a little and ends in four scallops.
         const float t = (y - headY) / (bottom - headY);
         const float half = r + 4 * t;
-        if (std::abs(x - cx) > half) return false;
+        if (std::abs(x - cx) > half)
+            return false;
         const float u = (x - (cx - half)) / (2 * half) * 4.0f;
         const float wave = 7.0f * std::abs(std::sin(u * 3.14159f));
         return y < bottom - 7.0f + wave;
@@ -303,9 +346,8 @@ Image zemkoGhost() {
               [](int, int) { return hex(0xffffff); });
         paint(img, shape(320, 200, ellipse(ex + 4, 80, 1.2f, 1.2f)), 0, 0,
               [](int, int) { return hex(0xbfd8ff); });
-        paint(img, shape(320, 200, ellipse(ex, 93, 6, 3)), 0, 0, [](int x, int y) {
-            return bayer(x, y) < 0.6f ? hex(0xff8ac0) : Rgba{};
-        });
+        paint(img, shape(320, 200, ellipse(ex, 93, 6, 3)), 0, 0,
+              [](int x, int y) { return bayer(x, y) < 0.6f ? hex(0xff8ac0) : Rgba{}; });
     }
     paint(img, shape(320, 200, ellipse(cx - 1, 99, 6, 8)), 0, 0,
           [](int, int) { return hex(0x2a0a2e); });
@@ -329,29 +371,45 @@ Image quexMobile() {
     for (int y = 162; y < 172; ++y)
         for (int x = 0; x < 320; ++x) {
             const float fade = std::min(x, 319 - x) / 40.0f;
-            if (fade < bayer(x, y)) continue;
+            if (fade < bayer(x, y))
+                continue;
             Rgba c = y == 162 ? hex(0x5a5478) : Ramp{0x2a2640, 0x1a1730}.at((y - 163) / 8.0f, x, y);
-            if (y >= 166 && y <= 167 && (x / 12) % 2 == 0) c = hex(0xd8d070);
+            if (y >= 166 && y <= 167 && (x / 12) % 2 == 0)
+                c = hex(0xd8d070);
             img.set(x, y, c);
         }
     // Speed streaks and exhaust puffs behind it.
     for (int i = 0; i < 6; ++i) {
         const int y = 122 + i * 7, len = 20 + int(hash2(i, 4, 3) * 30);
         for (int x = 36 - len; x < 36; ++x)
-            if (float(x - (36 - len)) / len > bayer(x, y)) img.blend(x, y, hex(0x9fe8ff, 200));
+            if (float(x - (36 - len)) / len > bayer(x, y))
+                img.blend(x, y, hex(0x9fe8ff, 200));
     }
     const Ramp smoke{0x6a6488, 0x9c96b8, 0xd4d0e6, 0xf4f2fb};
-    for (auto [px, py, pr] : {std::tuple{30.f, 152.f, 4.f}, std::tuple{19.f, 148.f, 6.f}, std::tuple{6.f, 143.f, 7.f}}) {
+    for (auto [px, py, pr] : {std::tuple{30.f, 152.f, 4.f}, std::tuple{19.f, 148.f, 6.f},
+                              std::tuple{6.f, 143.f, 7.f}}) {
         const Mask puff = shape(320, 200, ellipse(px, py, pr, pr));
         const auto l = bevelLight(puff, pr);
-        paint(img, puff, 0, 0, [&](int x, int y) { return smoke.at(l[size_t(y) * 320 + x], x, y); });
+        paint(img, puff, 0, 0,
+              [&](int x, int y) { return smoke.at(l[size_t(y) * 320 + x], x, y); });
     }
     // Body, cabin and wheel wells.
-    Mask body = shape(320, 200, polygon({{42, 156}, {40, 146}, {42, 136}, {48, 125}, {56, 123},
-                                        {66, 130}, {100, 131}, {210, 131}, {244, 135},
-                                        {260, 140}, {266, 148}, {264, 156}}));
-    body.add(shape(320, 200, polygon({{98, 132}, {112, 112}, {122, 107}, {174, 107},
-                                      {186, 112}, {206, 132}})));
+    Mask body = shape(320, 200,
+                      polygon({{42, 156},
+                               {40, 146},
+                               {42, 136},
+                               {48, 125},
+                               {56, 123},
+                               {66, 130},
+                               {100, 131},
+                               {210, 131},
+                               {244, 135},
+                               {260, 140},
+                               {266, 148},
+                               {264, 156}}));
+    body.add(
+        shape(320, 200,
+              polygon({{98, 132}, {112, 112}, {122, 107}, {174, 107}, {186, 112}, {206, 132}})));
     body.cut(shape(320, 200, ellipse(82, 156, 17, 17)));
     body.cut(shape(320, 200, ellipse(224, 156, 17, 17)));
     const auto bl = bevelLight(body, 7.0f);
@@ -361,8 +419,10 @@ Image quexMobile() {
         return paintjob.at(0.55f * l + 0.45f * (1.0f - (y - 107) / 49.0f), x, y);
     });
     // Windows with a ghost at the wheel.
-    const Mask rear = shape(320, 200, polygon({{106, 129}, {117, 113}, {124, 110}, {148, 110}, {148, 129}}));
-    const Mask front = shape(320, 200, polygon({{153, 110}, {172, 110}, {182, 114}, {198, 129}, {153, 129}}));
+    const Mask rear =
+        shape(320, 200, polygon({{106, 129}, {117, 113}, {124, 110}, {148, 110}, {148, 129}}));
+    const Mask front =
+        shape(320, 200, polygon({{153, 110}, {172, 110}, {182, 114}, {198, 129}, {153, 129}}));
     const Ramp glass{0x1a2a5c, 0x2f5a9c, 0x5fa0d8, 0xaee0ff};
     for (const Mask* w : {&rear, &front})
         paint(img, *w, 0, 0, [&](int x, int y) {
@@ -381,22 +441,29 @@ Image quexMobile() {
     }
     // Chrome: side strip, bumpers, door line.
     for (int x = 46; x < 262; ++x) {
-        if (body.get(x, 142)) img.set(x, 142, hex(0xffffff));
-        if (body.get(x, 143)) img.set(x, 143, hex(0x9a98b0));
+        if (body.get(x, 142))
+            img.set(x, 142, hex(0xffffff));
+        if (body.get(x, 143))
+            img.set(x, 143, hex(0x9a98b0));
     }
     for (int y = 132; y < 154; ++y)
-        if (body.get(150, y)) img.set(150, y, hex(0x3a0818));
+        if (body.get(150, y))
+            img.set(150, y, hex(0x3a0818));
     const Ramp steel{0xffffff, 0xc8c8dc, 0x7c7a96, 0x3c3a52};
     for (auto [bx0, bx1] : {std::pair{37, 46}, std::pair{258, 269}})
         for (int y = 148; y < 156; ++y)
-            for (int x = bx0; x < bx1; ++x) img.set(x, y, steel.at((y - 148) / 7.0f, x, y));
+            for (int x = bx0; x < bx1; ++x)
+                img.set(x, y, steel.at((y - 148) / 7.0f, x, y));
     // Lamps and a headlight beam.
-    paint(img, shape(320, 200, ellipse(262, 142, 3, 4)), 0, 0, [](int, int) { return hex(0xfff4b0); });
-    paint(img, shape(320, 200, ellipse(43, 135, 2.5f, 4)), 0, 0, [](int, int) { return hex(0xff3040); });
+    paint(img, shape(320, 200, ellipse(262, 142, 3, 4)), 0, 0,
+          [](int, int) { return hex(0xfff4b0); });
+    paint(img, shape(320, 200, ellipse(43, 135, 2.5f, 4)), 0, 0,
+          [](int, int) { return hex(0xff3040); });
     for (int x = 267; x < 320; ++x) {
         const float t = (x - 267) / 53.0f;
         for (int y = int(141 - 16 * t); y <= int(143 + 14 * t); ++y)
-            if ((1.0f - t) * 0.45f > bayer(x, y)) img.blend(x, y, hex(0xfff4b0, 150));
+            if ((1.0f - t) * 0.45f > bayer(x, y))
+                img.blend(x, y, hex(0xfff4b0, 150));
     }
     // Wheels: tyre, whitewall, hubcap.
     for (int wx : {82, 224}) {
@@ -404,12 +471,17 @@ Image quexMobile() {
         for (int y = wy - 13; y <= wy + 13; ++y)
             for (int x = wx - 13; x <= wx + 13; ++x) {
                 const float d = std::hypot(float(x - wx), float(y - wy));
-                if (d > 13.2f) continue;
+                if (d > 13.2f)
+                    continue;
                 Rgba c = hex(0x16121e);
-                if (d > 11.5f && x < wx && y < wy) c = hex(0x3a3448);
-                if (d <= 9.5f) c = hex(0xeceaf6);
-                if (d <= 7.5f) c = steel.at(0.5f + (x - wx + y - wy) / 14.0f * 0.5f, x, y);
-                if (d <= 2.5f) c = hex(0xff3040);
+                if (d > 11.5f && x < wx && y < wy)
+                    c = hex(0x3a3448);
+                if (d <= 9.5f)
+                    c = hex(0xeceaf6);
+                if (d <= 7.5f)
+                    c = steel.at(0.5f + (x - wx + y - wy) / 14.0f * 0.5f, x, y);
+                if (d <= 2.5f)
+                    c = hex(0xff3040);
                 img.set(x, y, c);
             }
     }
@@ -431,18 +503,21 @@ Image quexMobSprite() {
     // Tyres and a contact shadow.
     for (int y = 80; y < 86; ++y)
         for (int x = 2; x < 92; ++x)
-            if (std::abs(x - cx) < 44 - (y - 80) * 2 && bayer(x, y) < 0.55f) img.set(x, y, hex(0x05030a, 160));
+            if (std::abs(x - cx) < 44 - (y - 80) * 2 && bayer(x, y) < 0.55f)
+                img.set(x, y, hex(0x05030a, 160));
     for (int y = 64; y < 84; ++y)
         for (int x = 0; x < 94; ++x) {
             const float s = sym(x + 0.5f);
-            if (s < 26 || s > 42) continue;
+            if (s < 26 || s > 42)
+                continue;
             const bool tread = (y % 3) == 0;
             img.set(x, y, tread ? hex(0x2e2838) : (s > 39 ? hex(0x221c2c) : hex(0x141018)));
         }
     // Body and cabin.
     Mask body = shape(94, 87, [&](float x, float y) {
         const float s = sym(x);
-        if (y >= 36 && y < 70) return s < 44.5f - std::max(0.0f, 42 - y) * 0.9f;
+        if (y >= 36 && y < 70)
+            return s < 44.5f - std::max(0.0f, 42 - y) * 0.9f;
         if (y >= 8 && y < 36) {
             const float half = 25 + (y - 8) * 0.42f;
             const float round = y < 12 ? (12 - y) * 1.8f : 0.0f;
@@ -457,7 +532,8 @@ Image quexMobSprite() {
     });
     // Rear window with the ghost driver's head.
     const Mask win = shape(94, 87, [&](float x, float y) {
-        if (y < 12 || y > 33) return false;
+        if (y < 12 || y > 33)
+            return false;
         return sym(x) < 20 + (y - 12) * 0.42f - (y < 15 ? (15 - y) * 1.5f : 0.0f);
     });
     const Ramp glass{0x10183a, 0x1a2a5c, 0x2f5a9c, 0x5fa0d8};
@@ -466,16 +542,20 @@ Image quexMobSprite() {
         return glass.at((33 - y) / 21.0f * 0.6f + (streak ? 0.4f : 0.0f), x, y);
     });
     Mask head = shape(94, 87, ellipse(47, 27, 9, 10));
-    for (size_t i = 0; i < head.v.size(); ++i) head.v[i] &= win.v[i];
+    for (size_t i = 0; i < head.v.size(); ++i)
+        head.v[i] &= win.v[i];
     const auto hl = bevelLight(head, 5.0f);
     paint(img, head, 0, 0, [&](int x, int y) {
         return Ramp{0x5b4fa8, 0x9a8fd6, 0xe8e6ff}.at(hl[size_t(y) * 94 + x], x, y);
     });
     // Trunk seam and chrome strip.
     for (int x = 0; x < 94; ++x) {
-        if (body.get(x, 43) && sym(x + 0.5f) < 38) img.set(x, 43, hex(0x3a0818));
-        if (body.get(x, 48)) img.set(x, 48, hex(0xffffff));
-        if (body.get(x, 49)) img.set(x, 49, hex(0x8a88a0));
+        if (body.get(x, 43) && sym(x + 0.5f) < 38)
+            img.set(x, 43, hex(0x3a0818));
+        if (body.get(x, 48))
+            img.set(x, 48, hex(0xffffff));
+        if (body.get(x, 49))
+            img.set(x, 49, hex(0x8a88a0));
     }
     // Tail lights: glowing red discs with a hot core.
     for (float lx : {12.5f, 81.5f}) {
@@ -485,7 +565,8 @@ Image quexMobSprite() {
             return lamp.at(1.0f - d, x, y);
         });
         paint(img, shape(94, 87, ellipse(lx, 56.5f, 7.8f, 6.8f)), 0, 0, [&](int x, int y) {
-            return std::hypot(x + 0.5f - lx, (y + 0.5f - 56.5f) * 1.15f) > 7.0f ? hex(0xd8d8e8) : Rgba{};
+            return std::hypot(x + 0.5f - lx, (y + 0.5f - 56.5f) * 1.15f) > 7.0f ? hex(0xd8d8e8)
+                                                                                : Rgba{};
         });
     }
     // Number plate.
@@ -503,11 +584,14 @@ Image quexMobSprite() {
                 img.set(x, y, steel.at((y - 65) / 5.0f, x, y));
     // Exhaust pipe.
     for (int x = 64; x < 70; ++x)
-        for (int y = 71; y < 75; ++y) img.set(x, y, (y == 72 && x > 64 && x < 69) ? hex(0x000000) : hex(0x6c6a80));
+        for (int y = 71; y < 75; ++y)
+            img.set(x, y, (y == 72 && x > 64 && x < 69) ? hex(0x000000) : hex(0x6c6a80));
     outline(img, hex(0x12060c));
     // Keep the border clear so scaled copies never smear their edges.
-    for (int x = 0; x < 94; ++x) img.set(x, 0, {}), img.set(x, 86, {});
-    for (int y = 0; y < 87; ++y) img.set(0, y, {}), img.set(93, y, {});
+    for (int x = 0; x < 94; ++x)
+        img.set(x, 0, {}), img.set(x, 86, {});
+    for (int y = 0; y < 87; ++y)
+        img.set(0, y, {}), img.set(93, y, {});
     return img;
 }
 
@@ -519,7 +603,8 @@ Image treeSprite() {
     for (int y = 150; y < 191; ++y)
         for (int x = 44; x < 61; ++x) {
             const float s = (x + 0.5f - cx) / 8.0f;
-            if (std::abs(s) > 1.0f - (y > 186 ? -0.25f : 0.0f)) continue;
+            if (std::abs(s) > 1.0f - (y > 186 ? -0.25f : 0.0f))
+                continue;
             const float l = 0.5f - 0.45f * s + ((x + y / 7) % 5 == 0 ? -0.3f : 0.0f);
             img.set(x, y, bark.at(l, x, y));
         }
@@ -530,11 +615,13 @@ Image treeSprite() {
     std::vector<Mask> masks;
     for (const Tier& t : tiers)
         masks.push_back(shape(105, 193, [&](float x, float y) {
-            if (y < t.apex) return false;
+            if (y < t.apex)
+                return false;
             const float k = (y - t.apex) / (t.base - t.apex);
             const float half = t.half * std::pow(k, 0.85f);
             const float s = std::abs(x - cx);
-            if (s > half) return false;
+            if (s > half)
+                return false;
             const float tooth = std::abs(std::fmod(s + 100.0f, 11.0f) - 5.5f) / 5.5f;
             return y < t.base - 7.0f * tooth - s * 0.12f;
         }));
@@ -544,8 +631,10 @@ Image treeSprite() {
         paint(img, masks[i], 0, 0, [&](int x, int y) {
             float t = 0.1f + 0.9f * l[size_t(y) * 105 + x];
             t += (hash2(x / 2, y / 2, i) - 0.5f) * 0.18f;
-            if (i > 0 && masks[i - 1].get(x, y - 5)) t *= 0.45f; // under the tier above
-            if (!masks[i].get(x, y + 1)) t = 0.0f;              // dark hem
+            if (i > 0 && masks[i - 1].get(x, y - 5))
+                t *= 0.45f; // under the tier above
+            if (!masks[i].get(x, y + 1))
+                t = 0.0f; // dark hem
             return needles.at(t, x, y);
         });
     }
@@ -555,21 +644,32 @@ Image treeSprite() {
             for (int x = 0; x < 53; ++x)
                 if (masks[i].get(x, y) && !masks[i].get(x - 1, y) && (y % 3) != 0) {
                     bool covered = false;
-                    for (int j = 0; j < i; ++j) covered |= masks[j].get(x, y);
-                    if (!covered) img.set(x, y, hex(0xbfe08a));
+                    for (int j = 0; j < i; ++j)
+                        covered |= masks[j].get(x, y);
+                    if (!covered)
+                        img.set(x, y, hex(0xbfe08a));
                 }
     outline(img, hex(0x06120e));
-    for (int x = 0; x < 105; ++x) img.set(x, 192, {});
+    for (int x = 0; x < 105; ++x)
+        img.set(x, 192, {});
     return img;
 }
 
 // A faceted boulder with moss, 152 x 150.
 Image rockSprite() {
     Image img(152, 150);
-    const Mask m = shape(152, 150, polygon({{8, 147}, {5, 118}, {16, 86}, {36, 60}, {62, 45},
-                                             {96, 40}, {122, 52}, {140, 78}, {147, 110},
-                                             {145, 147}}));
-    const auto l = bevelLight(m, 24.0f);
+    const Mask m = shape(152, 150,
+                         polygon({{8, 147},
+                                  {5, 118},
+                                  {16, 86},
+                                  {36, 60},
+                                  {62, 45},
+                                  {96, 40},
+                                  {122, 52},
+                                  {140, 78},
+                                  {147, 110},
+                                  {145, 147}}));
+    const auto l = bevelLight(m, 40.0f);
     // Facets: nearest of a few seeds, each tilted its own way.
     struct Seed {
         float x, y, tilt;
@@ -577,13 +677,14 @@ Image rockSprite() {
     std::vector<Seed> seeds;
     for (int i = 0; i < 11; ++i)
         seeds.push_back({14 + hash2(i, 0, 11) * 124, 48 + hash2(i, 1, 11) * 96,
-                         (hash2(i, 2, 11) - 0.5f) * 0.5f});
+                         (hash2(i, 2, 11) - 0.5f) * 0.28f});
     auto facet = [&](int x, int y) {
         int best = 0;
         float bd = 1e9f;
         for (int i = 0; i < int(seeds.size()); ++i) {
             const float d = std::hypot(x - seeds[i].x, (y - seeds[i].y) * 1.2f);
-            if (d < bd) bd = d, best = i;
+            if (d < bd)
+                bd = d, best = i;
         }
         return best;
     };
@@ -593,19 +694,25 @@ Image rockSprite() {
         const int f = facet(x, y);
         float t = 0.08f + 0.8f * l[size_t(y) * 152 + x] + seeds[f].tilt;
         t -= std::max(0.0f, (y - 120) / 27.0f) * 0.25f;
-        if (facet(x + 1, y) != f || facet(x, y + 1) != f) t -= 0.3f; // crease
+        if (facet(x + 1, y) != f || facet(x, y + 1) != f)
+            t -= 0.22f; // crease
+        else if (facet(x, y - 1) != f || facet(x - 1, y) != f)
+            t += 0.12f; // lit lip
         const float mossy = (80 - y) / 30.0f + (hash2(x / 3, y / 3, 5) - 0.5f) * 0.9f;
-        if (mossy > 0.35f && l[size_t(y) * 152 + x] > 0.35f) return moss.at(t, x, y);
+        if (mossy > 0.35f && l[size_t(y) * 152 + x] > 0.35f)
+            return moss.at(t, x, y);
         return stone.at(t, x, y);
     });
     // A couple of pebbles at its foot.
     for (auto [px, py, r] : {std::tuple{20.f, 144.f, 4.f}, std::tuple{132.f, 145.f, 3.f}}) {
         const Mask p = shape(152, 150, ellipse(px, py, r + 1, r));
         const auto pl = bevelLight(p, r);
-        paint(img, p, 0, 0, [&](int x, int y) { return stone.at(0.2f + 0.7f * pl[size_t(y) * 152 + x], x, y); });
+        paint(img, p, 0, 0,
+              [&](int x, int y) { return stone.at(0.2f + 0.7f * pl[size_t(y) * 152 + x], x, y); });
     }
     outline(img, hex(0x08080e));
-    for (int x = 0; x < 152; ++x) img.set(x, 149, {});
+    for (int x = 0; x < 152; ++x)
+        img.set(x, 149, {});
     return img;
 }
 
@@ -617,7 +724,8 @@ Image screenMask() {
             const float u = (x + 0.5f) / 160.0f - 1.0f, v = (y + 0.5f) / 90.0f - 1.0f;
             const float r = std::sqrt(u * u * 0.8f + v * v);
             float k = 1.0f - 0.22f * smoothstep(0.75f, 1.35f, r);
-            if (y % 2 == 1) k *= 0.9f;
+            if (y % 2 == 1)
+                k *= 0.9f;
             const auto c = std::uint8_t(std::lround(255 * k));
             img.set(x, y, {c, c, c, 255});
         }
@@ -629,7 +737,8 @@ Image screenMask() {
 Image checker(int w, int h) {
     Image img(w, h);
     for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) img.set(x, y, ((x / 8 + y / 8) & 1) ? hex(0x24242e) : hex(0x2c2c38));
+        for (int x = 0; x < w; ++x)
+            img.set(x, y, ((x / 8 + y / 8) & 1) ? hex(0x24242e) : hex(0x2c2c38));
     return img;
 }
 
@@ -643,7 +752,8 @@ void atlasText(Image& dst, const Image& atlas, std::string_view s, int x, int y,
                 // Half-pixel inset: 16 output pixels span texels 0.5 .. 15.5.
                 const int tx = cx + int(0.5f + (px + 0.5f) * 15.0f / 16.0f);
                 const int ty = cy + int(0.5f + (py + 0.5f) * 15.0f / 16.0f);
-                if (atlas.get(tx, ty).a) dst.blend(x + px, y + py, ink);
+                if (atlas.get(tx, ty).a)
+                    dst.blend(x + px, y + py, ink);
             }
         x += 16;
     }
@@ -662,7 +772,8 @@ Image contactSheet(const std::vector<Named>& all, const Image& atlas) {
     };
     auto find = [&](std::string_view n) -> const Image& {
         for (const Named& p : all)
-            if (n == p.name) return p.img;
+            if (n == p.name)
+                return p.img;
         return all[0].img;
     };
     const char* row1[] = {"QUEXELOGO", "LOGO", "LOGO2"};
@@ -688,11 +799,14 @@ Image contactSheet(const std::vector<Named>& all, const Image& atlas) {
         Image road(300, 70);
         for (int y = 0; y < 70; ++y)
             for (int X = 0; X < 300; ++X)
-                road.set(X, y, y < 30 ? Ramp{0x05081c, 0x26598e}.at(y / 30.0f, X, y)
-                                      : (std::abs(X - 150) < (y - 28) * 3 ? hex(0x1e1b28) : hex(0x0b1a1d)));
+                road.set(X, y,
+                         y < 30
+                             ? Ramp{0x05081c, 0x26598e}.at(y / 30.0f, X, y)
+                             : (std::abs(X - 150) < (y - 28) * 3 ? hex(0x1e1b28) : hex(0x0b1a1d)));
         auto put = [&](const Image& s, int cx, int base, int w, int h) {
             for (int y = 0; y < h; ++y)
-                for (int X = 0; X < w; ++X) road.blend(cx - w / 2 + X, base - h + y, s.get(X * s.w / w, y * s.h / h));
+                for (int X = 0; X < w; ++X)
+                    road.blend(cx - w / 2 + X, base - h + y, s.get(X * s.w / w, y * s.h / h));
         };
         put(find("SPRITE_TREE"), 40, 60, 24, 44);
         put(find("SPRITE_TREE"), 80, 40, 12, 22);
@@ -723,16 +837,17 @@ int main(int argc, char** argv) {
     stbi_write_png_compression_level = 9;
     const Image atlas = fontAtlas();
     const std::vector<Named> all = {
-        {"QUEXELOGO", quexeLogo()},          {"QUEXMOB_SPRITE", quexMobSprite()},
-        {"QUEXMOBILE", quexMobile()},        {"GHOST_SPRITE", ghostSprite()},
-        {"ZEMKOGHOST", zemkoGhost()},        {"LOGO", titleLogo()},
-        {"LOGO2", endLogo()},                {"OVERLAY", screenMask()},
-        {"SPRITE_ROCK", rockSprite()},       {"SPRITE_TREE", treeSprite()},
+        {"QUEXELOGO", quexeLogo()},    {"QUEXMOB_SPRITE", quexMobSprite()},
+        {"QUEXMOBILE", quexMobile()},  {"GHOST_SPRITE", ghostSprite()},
+        {"ZEMKOGHOST", zemkoGhost()},  {"LOGO", titleLogo()},
+        {"LOGO2", endLogo()},          {"OVERLAY", screenMask()},
+        {"SPRITE_ROCK", rockSprite()}, {"SPRITE_TREE", treeSprite()},
     };
     bool ok = writePng(root + "/assets/textures/font.png", atlas);
     for (const Named& p : all) {
         std::string file;
-        for (const char* c = p.name; *c; ++c) file += char(*c >= 'A' && *c <= 'Z' ? *c + 32 : *c);
+        for (const char* c = p.name; *c; ++c)
+            file += char(*c >= 'A' && *c <= 'Z' ? *c + 32 : *c);
         ok &= writePng(root + "/assets/textures/" + file + ".png", p.img);
     }
     ok &= writePng(root + "/docs/contact_sheet.png", contactSheet(all, atlas));

@@ -82,28 +82,33 @@ inline const char* const kGlyphs[64][7] = {
 // The 7 x 7 design of a byte; anything outside 32..95 is blank.
 inline Mask glyphDesign(unsigned char c) {
     Mask m(kGlyphDesign, kGlyphDesign);
-    if (c < 32 || c > 95) return m;
+    if (c < 32 || c > 95)
+        return m;
     for (int y = 0; y < kGlyphDesign; ++y)
-        for (int x = 0; x < kGlyphDesign; ++x) m.set(x, y, kGlyphs[c - 32][y][x] == '#');
+        for (int x = 0; x < kGlyphDesign; ++x)
+            m.set(x, y, kGlyphs[c - 32][y][x] == '#');
     return m;
 }
 
 // The design doubled `level` times with Scale2x (7, 14, 28, 56 pixels).
 inline Mask glyphMask(unsigned char c, int level) {
     Mask m = glyphDesign(c);
-    for (int i = 0; i < level; ++i) m = scale2x(m);
+    for (int i = 0; i < level; ++i)
+        m = scale2x(m);
     return m;
 }
 
 // A line of text as one mask: glyphs of `size` pixels, `advance` apart.
 inline Mask textMask(std::string_view s, int size, int advance) {
     int level = 0;
-    while ((kGlyphDesign << level) < size && level < 3) ++level;
+    while ((kGlyphDesign << level) < size && level < 3)
+        ++level;
     const int n = int(s.size());
     Mask out(n > 0 ? (n - 1) * advance + size : 1, size);
     for (int i = 0; i < n; ++i) {
         Mask g = glyphMask(static_cast<unsigned char>(s[i]), level);
-        if (g.w != size) g = resized(g, size, size);
+        if (g.w != size)
+            g = resized(g, size, size);
         out.add(g, i * advance, 0);
     }
     return out;
@@ -117,7 +122,8 @@ inline Image fontAtlas() {
         const int cx = (c - 32) % 16 * 16 + 1, cy = (c - 32) / 16 * 16 + 1;
         for (int y = 0; y < g.h; ++y)
             for (int x = 0; x < g.w; ++x)
-                if (g.get(x, y)) atlas.set(cx + x, cy + y, {255, 255, 255, 255});
+                if (g.get(x, y))
+                    atlas.set(cx + x, cy + y, {255, 255, 255, 255});
     }
     return atlas;
 }

@@ -36,11 +36,13 @@ struct Image {
     Rgba& at(int x, int y) { return px[size_t(y) * w + x]; }
     Rgba get(int x, int y) const { return in(x, y) ? px[size_t(y) * w + x] : Rgba{}; }
     void set(int x, int y, Rgba c) {
-        if (in(x, y)) at(x, y) = c;
+        if (in(x, y))
+            at(x, y) = c;
     }
     // Source-over blend; keeps flat colours exact when either side is opaque.
     void blend(int x, int y, Rgba c) {
-        if (!in(x, y) || c.a == 0) return;
+        if (!in(x, y) || c.a == 0)
+            return;
         Rgba& d = at(x, y);
         if (c.a == 255 || d.a == 0) {
             d = c;
@@ -55,7 +57,8 @@ struct Image {
     }
     void draw(const Image& src, int ox, int oy) {
         for (int y = 0; y < src.h; ++y)
-            for (int x = 0; x < src.w; ++x) blend(ox + x, oy + y, src.px[size_t(y) * src.w + x]);
+            for (int x = 0; x < src.w; ++x)
+                blend(ox + x, oy + y, src.px[size_t(y) * src.w + x]);
     }
 };
 
@@ -68,21 +71,25 @@ struct Mask {
         return x >= 0 && y >= 0 && x < w && y < h && v[size_t(y) * w + x];
     }
     void set(int x, int y, bool on = true) {
-        if (x >= 0 && y >= 0 && x < w && y < h) v[size_t(y) * w + x] = on ? 1 : 0;
+        if (x >= 0 && y >= 0 && x < w && y < h)
+            v[size_t(y) * w + x] = on ? 1 : 0;
     }
     template <class F> void fill(F inside) {
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x)
-                if (inside(x + 0.5f, y + 0.5f)) set(x, y);
+                if (inside(x + 0.5f, y + 0.5f))
+                    set(x, y);
     }
     void add(const Mask& o, int ox = 0, int oy = 0) {
         for (int y = 0; y < o.h; ++y)
             for (int x = 0; x < o.w; ++x)
-                if (o.get(x, y)) set(ox + x, oy + y);
+                if (o.get(x, y))
+                    set(ox + x, oy + y);
     }
     void cut(const Mask& o) {
         for (size_t i = 0; i < v.size(); ++i)
-            if (o.v[i]) v[i] = 0;
+            if (o.v[i])
+                v[i] = 0;
     }
     Mask dilated(int r) const {
         Mask out(w, h);
@@ -91,14 +98,14 @@ struct Mask {
                 bool hit = false;
                 for (int dy = -r; dy <= r && !hit; ++dy)
                     for (int dx = -r; dx <= r && !hit; ++dx)
-                        if (dx * dx + dy * dy <= r * r + r) hit = get(x + dx, y + dy);
+                        if (dx * dx + dy * dy <= r * r + r)
+                            hit = get(x + dx, y + dy);
                 out.set(x, y, hit);
             }
         return out;
     }
     bool edge(int x, int y) const {
-        return get(x, y) &&
-               (!get(x - 1, y) || !get(x + 1, y) || !get(x, y - 1) || !get(x, y + 1));
+        return get(x, y) && (!get(x - 1, y) || !get(x + 1, y) || !get(x, y - 1) || !get(x, y + 1));
     }
 };
 
@@ -115,7 +122,8 @@ inline bool insidePolygon(const std::vector<std::pair<float, float>>& p, float x
     for (size_t i = 0, j = p.size() - 1; i < p.size(); j = i++) {
         const auto [xi, yi] = p[i];
         const auto [xj, yj] = p[j];
-        if ((yi > y) != (yj > y) && x < (xj - xi) * (y - yi) / (yj - yi) + xi) in = !in;
+        if ((yi > y) != (yj > y) && x < (xj - xi) * (y - yi) / (yj - yi) + xi)
+            in = !in;
     }
     return in;
 }
@@ -135,7 +143,8 @@ inline float bayer(int x, int y) {
 struct Ramp {
     std::vector<Rgba> c;
     Ramp(std::initializer_list<std::uint32_t> rgb) {
-        for (auto v : rgb) c.push_back(hex(v));
+        for (auto v : rgb)
+            c.push_back(hex(v));
     }
     Rgba at(float t, int x, int y) const {
         t = std::clamp(t, 0.0f, 1.0f) * float(c.size() - 1);
@@ -154,19 +163,24 @@ inline float smoothstep(float a, float b, float x) {
 inline std::vector<float> insideDistance(const Mask& m) {
     const float big = 1e6f;
     std::vector<float> d(m.v.size());
-    for (size_t i = 0; i < d.size(); ++i) d[i] = m.v[i] ? big : 0;
-    auto D = [&](int x, int y) { return (x < 0 || y < 0 || x >= m.w || y >= m.h) ? 0.0f : d[size_t(y) * m.w + x]; };
+    for (size_t i = 0; i < d.size(); ++i)
+        d[i] = m.v[i] ? big : 0;
+    auto D = [&](int x, int y) {
+        return (x < 0 || y < 0 || x >= m.w || y >= m.h) ? 0.0f : d[size_t(y) * m.w + x];
+    };
     for (int y = 0; y < m.h; ++y)
         for (int x = 0; x < m.w; ++x) {
             float& c = d[size_t(y) * m.w + x];
-            if (c == 0) continue;
+            if (c == 0)
+                continue;
             c = std::min({c, D(x - 1, y) + 1, D(x, y - 1) + 1, D(x - 1, y - 1) + 1.4142f,
                           D(x + 1, y - 1) + 1.4142f});
         }
     for (int y = m.h - 1; y >= 0; --y)
         for (int x = m.w - 1; x >= 0; --x) {
             float& c = d[size_t(y) * m.w + x];
-            if (c == 0) continue;
+            if (c == 0)
+                continue;
             c = std::min({c, D(x + 1, y) + 1, D(x, y + 1) + 1, D(x + 1, y + 1) + 1.4142f,
                           D(x - 1, y + 1) + 1.4142f});
         }
@@ -192,7 +206,8 @@ inline std::vector<float> bevelLight(const Mask& m, float radius, float lx = -0.
     };
     for (int y = 0; y < m.h; ++y)
         for (int x = 0; x < m.w; ++x) {
-            if (!m.get(x, y)) continue;
+            if (!m.get(x, y))
+                continue;
             const float gx = (H(x + 1, y) - H(x - 1, y)) * 0.5f;
             const float gy = (H(x, y + 1) - H(x, y - 1)) * 0.5f;
             const float n = std::sqrt(gx * gx + gy * gy + 1.0f);
@@ -206,7 +221,8 @@ inline std::vector<float> bevelLight(const Mask& m, float radius, float lx = -0.
 template <class F> void paint(Image& img, const Mask& m, int ox, int oy, F colour) {
     for (int y = 0; y < m.h; ++y)
         for (int x = 0; x < m.w; ++x)
-            if (m.get(x, y)) img.blend(ox + x, oy + y, colour(x, y));
+            if (m.get(x, y))
+                img.blend(ox + x, oy + y, colour(x, y));
 }
 
 // Rings transparent pixels next to opaque ones (4-neighbours, or 8 with diag).
@@ -214,13 +230,15 @@ inline void outline(Image& img, Rgba c, bool diag = false) {
     Image src = img;
     for (int y = 0; y < img.h; ++y)
         for (int x = 0; x < img.w; ++x) {
-            if (src.get(x, y).a != 0) continue;
+            if (src.get(x, y).a != 0)
+                continue;
             bool near = src.get(x - 1, y).a > 127 || src.get(x + 1, y).a > 127 ||
                         src.get(x, y - 1).a > 127 || src.get(x, y + 1).a > 127;
             if (diag && !near)
                 near = src.get(x - 1, y - 1).a > 127 || src.get(x + 1, y - 1).a > 127 ||
                        src.get(x - 1, y + 1).a > 127 || src.get(x + 1, y + 1).a > 127;
-            if (near) img.at(x, y) = c;
+            if (near)
+                img.at(x, y) = c;
         }
 }
 
@@ -249,7 +267,8 @@ inline Mask scale2x(const Mask& m) {
 inline Mask resized(const Mask& m, int w, int h) {
     Mask o(w, h);
     for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) o.set(x, y, m.get(x * m.w / w, y * m.h / h));
+        for (int x = 0; x < w; ++x)
+            o.set(x, y, m.get(x * m.w / w, y * m.h / h));
     return o;
 }
 
