@@ -660,15 +660,20 @@ Image rockSprite() {
     Image img(152, 150);
     const Mask m = shape(152, 150,
                          polygon({{8, 147},
-                                  {5, 118},
-                                  {16, 86},
-                                  {36, 60},
-                                  {62, 45},
-                                  {96, 40},
-                                  {122, 52},
-                                  {140, 78},
-                                  {147, 110},
-                                  {145, 147}}));
+                                  {4, 124},
+                                  {10, 100},
+                                  {20, 80},
+                                  {34, 66},
+                                  {50, 50},
+                                  {70, 42},
+                                  {84, 35},
+                                  {104, 38},
+                                  {118, 48},
+                                  {132, 57},
+                                  {142, 76},
+                                  {148, 98},
+                                  {145, 124},
+                                  {148, 147}}));
     const auto l = bevelLight(m, 40.0f);
     // Facets: nearest of a few seeds, each tilted its own way.
     struct Seed {
@@ -689,11 +694,12 @@ Image rockSprite() {
         return best;
     };
     const Ramp stone{0x14151e, 0x262938, 0x3c4256, 0x586178, 0x7d889e, 0xa8b2c4, 0xd2dae5};
-    const Ramp moss{0x1a3a26, 0x2e5e30, 0x4f8a3a, 0x8cbc5a};
+    const Ramp moss{0x16301f, 0x24482a, 0x3a6a34, 0x6a9a4a};
     paint(img, m, 0, 0, [&](int x, int y) {
         const int f = facet(x, y);
-        float t = 0.08f + 0.8f * l[size_t(y) * 152 + x] + seeds[f].tilt;
-        t -= std::max(0.0f, (y - 120) / 27.0f) * 0.25f;
+        // Bevel light plus a broad fall-off away from the moon (upper left).
+        const float broad = 1.0f - 0.55f * (x / 152.0f) - 0.6f * ((y - 40) / 110.0f);
+        float t = 0.05f + 0.5f * l[size_t(y) * 152 + x] + 0.45f * broad + seeds[f].tilt;
         if (facet(x + 1, y) != f || facet(x, y + 1) != f)
             t -= 0.22f; // crease
         else if (facet(x, y - 1) != f || facet(x - 1, y) != f)
