@@ -131,6 +131,29 @@ TEST(Pictures, FontAtlasHoldsWhiteGlyphsForBytes32To95Only) {
     }
 }
 
+// Every glyph differs from every other, and the classic look-alikes differ
+// by more than a stray pixel, so scrolled text stays readable.
+TEST(Pictures, FontGlyphsAreDistinct) {
+    const Picture atlas = load(kDir + "font.png");
+    ASSERT_EQ(atlas.w, 256);
+    auto diff = [&](int a, int b) {
+        const int ia = a - 32, ib = b - 32;
+        int n = 0;
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 16; ++x)
+                n += (atlas.alpha(ia % 16 * 16 + x, ia / 16 * 16 + y) != 0) !=
+                     (atlas.alpha(ib % 16 * 16 + x, ib / 16 * 16 + y) != 0);
+        return n;
+    };
+    for (int a = 32; a <= 95; ++a)
+        for (int b = a + 1; b <= 95; ++b)
+            EXPECT_GT(diff(a, b), 0) << char(a) << " looks like " << char(b);
+    const char pairs[][2] = {{'0', 'O'}, {'1', 'I'}, {'5', 'S'}, {'8', 'B'}, {'2', 'Z'},
+                             {'O', 'Q'}, {'O', 'D'}, {'U', 'V'}, {'M', 'N'}, {'E', 'F'}};
+    for (const auto& p : pairs)
+        EXPECT_GE(diff(p[0], p[1]), 8) << p[0] << " vs " << p[1];
+}
+
 TEST(Pictures, ScreenMaskKeepsThePictureBright) {
     const Picture mask = load(kDir + "overlay.png");
     ASSERT_EQ(mask.w, 320);
