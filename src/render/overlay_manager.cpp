@@ -135,12 +135,13 @@ float overlayOpacity(const OverlaySprite& sprite, double t) {
     if (t < sprite.start || t > sprite.end) {
         return 0.0f;
     }
+    // The min is taken before narrowing so a tiny fade cannot overflow a float.
     float a = 1.0f;
     if (sprite.fadeIn > 0.0f) {
-        a = std::min(1.0f, static_cast<float>((t - sprite.start) / sprite.fadeIn));
+        a = static_cast<float>(std::min(1.0, (t - sprite.start) / sprite.fadeIn));
     }
     if (sprite.fadeOut > 0.0f) {
-        a = std::min(a, static_cast<float>((sprite.end - t) / sprite.fadeOut));
+        a = static_cast<float>(std::min(static_cast<double>(a), (sprite.end - t) / sprite.fadeOut));
     }
     return std::clamp(a, 0.0f, 1.0f);
 }
@@ -262,8 +263,8 @@ void OverlayManager::update(const DemoScript& script) {
 }
 
 void OverlayManager::render(double time, float treble) {
-    // Without a program (init failed) there is nothing sensible to draw.
-    if (sprites.empty() || spriteShader.program == 0) {
+    // After a failed init there is nothing sensible to draw with.
+    if (sprites.empty() || spriteShader.program == 0 || quad.vao == 0) {
         return;
     }
     spriteShader.use();
@@ -326,7 +327,7 @@ void OverlayManager::render(double time, float treble) {
 void OverlayManager::drawGlow(const OverlaySprite& sprite, float dx, float dy, double t,
                               float treble) {
     const float e = glowEnvelope(sprite, t);
-    if (e <= 0.0f || sprite.glowRadius <= 0.0f) {
+    if (e <= 0.0f || sprite.glowRadius <= 0.0f || glowShader.program == 0) {
         return;
     }
     const float pulse = std::clamp(treble * sprite.glowGain, 0.0f, 1.0f);
