@@ -1,8 +1,7 @@
 // Renders the demo offline at a fixed frame rate through the demo's own
 // frame code: stills at chosen times, every frame of a range, or a video with
 // the matching stretch of the music.
-#include "audio/audio_analyzer.h"
-#include "audio/mp3_stream.h"
+#include "audio/offline_music.h"
 #include "core/asset_archive.h"
 #include "core/clock.h"
 #include "core/engine.h"
@@ -167,48 +166,6 @@ bool commandExists(const char* name) {
     return std::system(check.c_str()) == 0;
 }
 
-// The decoded music, handed to the analysis one frame's interval at a time.
-struct MusicFeed {
-    std::vector<float> samples;
-    int rate = 0;
-    int channels = 0;
-    AudioAnalyzer analyzer;
-
-    bool load() {
-        std::size_t size = 0;
-        const unsigned char* bytes = AssetArchive::find("assets/music/tune.mp3", &size);
-        if (bytes == nullptr || !decodeMp3(bytes, size, samples, rate, channels)) {
-            return false;
-        }
-        analyzer.setSampleRate(static_cast<float>(rate));
-        return true;
-    }
-
-    std::size_t frames() const { return channels ? samples.size() / channels : 0; }
-
-    // The same float division the player reports its length with.
-    double lengthSeconds() const {
-        return rate ? static_cast<double>(static_cast<float>(frames()) / static_cast<float>(rate))
-                    : 0.0;
-    }
-
-    std::size_t frameAt(double t) const {
-        const double f = std::floor(std::max(t, 0.0) * rate);
-        return std::min(static_cast<std::size_t>(f), frames());
-    }
-
-    // The samples played during the frame that ends at music time t.
-    void analyse(double t, double step) {
-        if (rate == 0) {
-            return;
-        }
-        const std::size_t a = frameAt(t - step);
-        const std::size_t b = frameAt(t);
-        analyzer.analyse(samples.data() + a * channels, b > a ? b - a : 0,
-                         static_cast<unsigned>(channels));
-    }
-};
-
 struct OutputTarget {
     GLuint framebuffer = 0;
     GLuint texture = 0;
@@ -341,7 +298,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     engine.paletteEnabled = o.palette;
-    MusicFeed music;
+    OfflineMusic music;
     if (music.load()) {
         engine.musicLength = music.lengthSeconds();
     } else {
@@ -357,8 +314,12 @@ int main(int argc, char** argv) {
     if (!o.video.empty()) {
         // The music under the captured stretch, cut where the frames are.
         wavPath = o.out + "/.capture_audio.wav";
-        const std::size_t a = music.frameAt(static_cast<double>(first) / o.fps);
-        const std::size_t b = music.frameAt(static_cast<double>(last + 1) / o.fps);
+        const auto frameAt = [&](long k) {
+            return std::min(music.frames(),
+                            static_cast<std::size_t>(static_cast<double>(k) / o.fps * music.rate));
+        };
+        const std::size_t a = frameAt(first);
+        const std::size_t b = frameAt(last + 1);
         const bool haveAudio = music.rate > 0 && b > a &&
                                writeWav(wavPath, music.samples.data() + a * music.channels, b - a,
                                         music.channels, music.rate);
@@ -388,7 +349,7 @@ int main(int argc, char** argv) {
         if (t >= range.end) {
             t = wrapTime(t, range);
         }
-        music.analyse(t, step);
+        music.analyseFrame(t, step);
         engine.drawFrame(t, music.analyzer.bass, music.analyzer.treble);
 
         if (wanted.count(k) != 0) {

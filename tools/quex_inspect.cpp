@@ -3,8 +3,7 @@
 // music's bass and treble.
 //
 //   quex_inspect [SCRIPT] [--mem] [--lint] [--timeline FILE.svg]
-#include "audio/audio_analyzer.h"
-#include "audio/mp3_stream.h"
+#include "audio/offline_music.h"
 #include "core/asset_archive.h"
 #include "script/script.h"
 #include "script/timeline.h"
@@ -32,7 +31,6 @@ const char* const kUsage = "usage: quex_inspect [SCRIPT] [--mem] [--lint] [--tim
                            "  --timeline draw the schedule over the music as an SVG file\n";
 
 const char* const kScriptName = "assets/demo.txt";
-const char* const kMusicName = "assets/music/tune.mp3";
 
 // ---------------------------------------------------------------- JSON
 
@@ -191,40 +189,12 @@ struct Music {
     std::vector<float> treble; // likewise
 };
 
-Music analyseMusic(bool withLevels) {
+Music analyseMusic() {
     Music music;
-    std::size_t size = 0;
-    const unsigned char* bytes = AssetArchive::find(kMusicName, &size);
-    std::vector<unsigned char> file;
-    if (bytes == nullptr) {
-        std::ifstream in(kMusicName, std::ios::binary);
-        file.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        bytes = file.data();
-        size = file.size();
-    }
-    if (!withLevels) {
-        Mp3Stream stream;
-        if (stream.open(bytes, size)) {
-            music.length = static_cast<double>(stream.lengthFrames()) / stream.sampleRate();
-        }
-        return music;
-    }
-    std::vector<float> samples;
-    int rate = 0;
-    int channels = 0;
-    if (!decodeMp3(bytes, size, samples, rate, channels)) {
-        return music;
-    }
-    const std::size_t frames = samples.size() / channels;
-    music.length = static_cast<double>(frames) / rate;
-    AudioAnalyzer analyzer;
-    analyzer.setSampleRate(static_cast<float>(rate));
-    for (std::size_t f = 0; f < frames;) {
-        const std::size_t n = std::min<std::size_t>(rate / 60, frames - f);
-        analyzer.analyse(samples.data() + f * channels, n, static_cast<unsigned>(channels));
-        music.bass.push_back(analyzer.bass);
-        music.treble.push_back(analyzer.treble);
-        f += n;
+    OfflineMusic decoded;
+    if (decoded.load()) {
+        music.length = static_cast<double>(decoded.frames()) / decoded.rate;
+        decoded.levels(60, music.bass, music.treble);
     }
     return music;
 }
@@ -548,7 +518,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     int status = 0;
-    const Music music = analyseMusic(svg != nullptr);
+    const Music music = analyseMusic();
     if (doLint) {
         // Parsing again only to learn line numbers; its messages were shown already.
         std::fflush(stderr);
