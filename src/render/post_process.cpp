@@ -253,7 +253,7 @@ void PostProcess::begin() const {
 }
 
 void PostProcess::end() const {
-    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    glBindFramebuffer(GL_FRAMEBUFFER, outputFramebuffer);
     glViewport(0, 0, screenWidth, screenHeight);
 }
 

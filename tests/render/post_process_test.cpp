@@ -147,7 +147,12 @@ TEST_F(PostProcessTest, CanvasIsARenderTargetAndAMissingMaskFallsBackToWhite) {
     glClearColor(0.0f, 1.0f, 0.0f, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT);
     glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+    window.create(64, 36);
+    post.outputFramebuffer = window.framebuffer;
     post.end();
+    GLint bound = 0;
+    glGetIntegerv(GL_FRAMEBUFFER_BINDING, &bound);
+    EXPECT_EQ(static_cast<GLuint>(bound), window.framebuffer);
     glGetIntegerv(GL_VIEWPORT, viewport);
     EXPECT_EQ(viewport[2], 640);
     EXPECT_EQ(viewport[3], 360);
