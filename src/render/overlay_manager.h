@@ -40,6 +40,17 @@ struct OverlaySprite {
     int id = -1;
 };
 
+// Opacity at demo time t from the fades; 0 outside start..end.
+float overlayOpacity(const OverlaySprite& sprite, double t);
+// Halo envelope at t: 0 outside the hold window between the fades, rising and
+// falling over its ramp at either end.
+float glowEnvelope(const OverlaySprite& sprite, double t);
+// Ramp length in seconds of the halo envelope (0 when there is no hold window).
+double glowRamp(const OverlaySprite& sprite);
+// One frame of the wandering motion: seeds the generator from the id on first
+// use, then moves travelPos towards travelTarget at travelSpeed.
+void travelStep(OverlaySprite& sprite, double t);
+
 // The script's image overlays, drawn over the scenes.
 class OverlayManager {
   public:
@@ -54,4 +65,7 @@ class OverlayManager {
     void update(const DemoScript& script);
     void render(double time, float treble);
     void release();
+
+  private:
+    void drawGlow(const OverlaySprite& sprite, float dx, float dy, double t, float treble);
 };

@@ -27,4 +27,8 @@ class PostProcess {
     void end() const;
     void present(float time, float bass, bool palette);
     void release();
+
+  private:
+    bool loadOverlayMask();
+    void makeWhiteMask();
 };
