@@ -13,15 +13,6 @@
 
 namespace {
 
-int countOf(const std::string& haystack, const std::string& needle) {
-    int n = 0;
-    for (std::size_t at = haystack.find(needle); at != std::string::npos;
-         at = haystack.find(needle, at + 1)) {
-        ++n;
-    }
-    return n;
-}
-
 class TextRender : public GlTest {
   protected:
     void SetUp() override {

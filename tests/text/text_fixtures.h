@@ -75,6 +75,15 @@ inline TextStabEntry stabEntry(int id, double start, double end, float x, float 
     return e;
 }
 
+inline int countOf(const std::string& haystack, const std::string& needle) {
+    int n = 0;
+    for (std::size_t at = haystack.find(needle); at != std::string::npos;
+         at = haystack.find(needle, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
 // One read-back of a target, addressed top-down.
 struct Frame {
     std::vector<std::uint8_t> rgba;
