@@ -5,6 +5,7 @@
 #include "render/shader.h"
 #include "render/shaders.h"
 #include "script/script.h"
+#include "text/glyph_draw.h"
 
 #include <string>
 #include <vector>
@@ -35,4 +36,11 @@ class ScrollManager {
     void update(const DemoScript& script);
     void render(double time);
     void release();
+
+  private:
+    void addRecord(const ScrollTextEntry& entry);
 };
+
+// The glyphs of one scroll text at demo time, in canvas pixels; empty before
+// its start and once it has left the left edge.
+std::vector<GlyphQuad> scrollTextGlyphs(const ScrollText& scroll, double time, int canvasWidth);

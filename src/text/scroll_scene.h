@@ -5,6 +5,13 @@
 #include "render/shader.h"
 #include "render/shaders.h"
 #include "scenes/iscene.h"
+#include "text/glyph_draw.h"
+
+#include <string_view>
+#include <vector>
+
+// The scroller's built-in message: bytes 32..95 only, which the atlas holds.
+extern const std::string_view kScrollMessage;
 
 // The endless scroller the script can switch on.
 class ScrollScene : public IScene {
@@ -26,3 +33,10 @@ class ScrollScene : public IScene {
     int scale = 2;
     float speed = 150.0f;
 };
+
+// Left edge of the message's first glyph at demo time: a swaying, never
+// reversing drift that wraps every loopLength pixels.
+float scrollerX(double time, int width, float loopLength, float speed);
+// The message glyphs on the canvas with the first one at x.
+std::vector<GlyphQuad> scrollerGlyphs(float x, double time, int width, int height, int glyphW,
+                                      int glyphH, int scale);

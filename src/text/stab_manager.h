@@ -5,6 +5,7 @@
 #include "render/shader.h"
 #include "render/shaders.h"
 #include "script/script.h"
+#include "text/glyph_draw.h"
 
 #include <string>
 #include <vector>
@@ -37,4 +38,14 @@ class StabManager {
     void update(const DemoScript& script);
     void render(double time, float bass, float treble);
     void release();
+
+  private:
+    void addRecord(const TextStabEntry& entry);
 };
+
+// Opacity of a stab at demo time: 0 outside start..end, else the smaller of
+// the fade-in and fade-out ramps.
+float stabAlpha(const TextStab& stab, double time);
+// The stab's glyphs: lines split at "%", each centred on x, the first line
+// grown by the bass about its resting centre.
+std::vector<GlyphQuad> stabGlyphs(const TextStab& stab, float bass);
