@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -84,8 +85,12 @@ const Decoded& decoded() {
 
 // RMS of the mono mix over [from, to) seconds.
 double rms(const Decoded& d, double from, double to) {
-    const std::size_t a = static_cast<std::size_t>(from * d.rate),
-                      b = static_cast<std::size_t>(to * d.rate);
+    const std::size_t frames = d.pcm.size() / 2;
+    const std::size_t a = std::min(static_cast<std::size_t>(from * d.rate), frames);
+    const std::size_t b = std::min(static_cast<std::size_t>(to * d.rate), frames);
+    if (b <= a) {
+        return 0.0;
+    }
     double sum = 0.0;
     for (std::size_t f = a; f < b; ++f) {
         const double m = 0.5 * (d.pcm[f * 2] + d.pcm[f * 2 + 1]);
