@@ -331,7 +331,7 @@ void renderSection(Buses& b, const Section& s) {
 
     // Crash on the downbeat (not in the quiet intro or the breakdown).
     if (s.kick) {
-        cymbal(b.drums, beatSample(s.beat0), 1.2, 0.9, 0.0, 2);
+        cymbal(b.drums, beatSample(s.beat0), 1.5, 0.9, 0.0, 2);
         cymbal(b.reverbSend, beatSample(s.beat0), 0.25, 0.9, 0.0, 2);
     }
     if (s.build > 0) {
@@ -366,7 +366,7 @@ void renderSection(Buses& b, const Section& s) {
 
                 // Kick: four on the floor; it drops out on the last beat of a build.
                 if (s.kick && onBeat && !(inBuild && lastBeat)) {
-                    kick(b.drums, at, 1.1);
+                    kick(b.drums, at, 1.3);
                     duckAt(b, at);
                 }
                 // Clap on two and four.
@@ -394,7 +394,7 @@ void renderSection(Buses& b, const Section& s) {
                     cymbal(b.drums, at, acc, 0.035, q % 2 ? 0.35 : -0.35, 0);
                 }
                 if (s.openHat && q == 2 && !inFill) {
-                    cymbal(b.drums, at, 0.55, 0.18, 0.2, 1);
+                    cymbal(b.drums, at, 0.65, 0.18, 0.2, 1);
                 }
                 if (intro && bar >= 2 && q == 2 && !inBuild) {
                     cymbal(b.drums, at, 0.14 * introRamp, 0.04, 0.3, 0);
@@ -470,7 +470,7 @@ void renderSection(Buses& b, const Section& s) {
 
         // Crash every eight bars inside long sections.
         if (s.kick && bar > 0 && bar % 8 == 0) {
-            cymbal(b.drums, barStart, 1.1, 0.9, 0.0, 2);
+            cymbal(b.drums, barStart, 1.4, 0.9, 0.0, 2);
         }
     }
 }
@@ -531,10 +531,28 @@ int main(int argc, char** argv) {
         renderSection(b, s);
     }
 
+    // Bus balance over the first drop, for whoever tunes the mix.
+    auto level = [](const Stereo& bus, const std::vector<float>* duck) {
+        double sum = 0.0;
+        const long a = 53 * kRate, z = 69 * kRate;
+        for (long i = a; i < z; ++i) {
+            const double g = duck ? (*duck)[i] : 1.0;
+            sum += 0.5 * (bus.l[i] * bus.l[i] + bus.r[i] * bus.r[i]) * g * g;
+        }
+        return 10.0 * std::log10(std::max(sum / (z - a), 1e-20));
+    };
+    log(stderr,
+        "[gen_music] 53-69 s RMS: drums %.1f dB, music %.1f dB, reverb send %.1f dB, delay send "
+        "%.1f dB\n",
+        level(b.drums, nullptr), level(b.music, &b.duck), level(b.reverbSend, nullptr),
+        level(b.delaySend, nullptr));
+
+    // The synths sit 2.5 dB up against the drums.
+    const float kMusicGain = dbGain(2.5);
     Stereo mix(kLength);
     for (long i = 0; i < kLength; ++i) {
-        mix.l[i] = b.drums.l[i] + b.music.l[i] * b.duck[i];
-        mix.r[i] = b.drums.r[i] + b.music.r[i] * b.duck[i];
+        mix.l[i] = b.drums.l[i] + b.music.l[i] * b.duck[i] * kMusicGain;
+        mix.r[i] = b.drums.r[i] + b.music.r[i] * b.duck[i] * kMusicGain;
     }
     Reverb rev;
     rev.process(b.reverbSend, mix, 0.86, 0.35, 1.0);
@@ -543,7 +561,7 @@ int main(int argc, char** argv) {
     // Loudness: scale toward -14 LUFS, then limit to keep true peak under -1 dBTP
     // after encoding; the limiter costs a little loudness, so repeat.
     const double target = -14.0;
-    const double ceiling = dbGain(-2.8);
+    const double ceiling = dbGain(-3.2);
     double gainDb = target - integratedLufs(mix);
     Stereo out;
     double measured = 0.0;
