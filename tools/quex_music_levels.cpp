@@ -5,8 +5,8 @@
 // usage: quex_music_levels [tune.mp3 [FROM TO]]   (default: the embedded archive's music);
 // with FROM and TO (seconds) it also lists every frame's levels in that range.
 
-#include "audio/audio_analyzer.h"
 #include "audio/mp3_stream.h"
+#include "audio/offline_music.h"
 #include "core/asset_archive.h"
 #include "core/log.h"
 #include "script/script.h"
@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -93,17 +94,14 @@ int main(int argc, char** argv) {
     }
 
     // One analyser update per demo frame.
-    AudioAnalyzer an;
-    an.setSampleRate(static_cast<float>(rate));
+    // The same frame-by-frame analysis the capture and inspector tools use.
+    OfflineMusic music;
+    music.samples = std::move(pcm);
+    music.rate = rate;
+    music.channels = channels;
+    music.analyzer.setSampleRate(static_cast<float>(rate));
     std::vector<float> bass, treble;
-    const std::size_t slice = static_cast<std::size_t>(rate) / 60;
-    for (std::size_t f = 0; f + slice <= frames; f += slice) {
-        an.begin();
-        an.feed(pcm.data() + f * channels, slice, static_cast<unsigned>(channels));
-        an.finish();
-        bass.push_back(an.bass);
-        treble.push_back(an.treble);
-    }
+    music.levels(60, bass, treble);
 
     if (argc > 3) {
         const double from = std::atof(argv[2]), to = std::atof(argv[3]);
