@@ -293,6 +293,24 @@ void leadNote(Stereo& bus, long at, long gate, int pitch, double gain) {
     }
 }
 
+// A short bright chord for the text stabs.
+void stabChord(Stereo& bus, long at, const Chord& c, double gain) {
+    const long len = static_cast<long>(0.5 * kRate);
+    for (int n = 0; n < 4; ++n) {
+        Osc a, b;
+        Svf f;
+        const double hz = midiHz(c.pad[n] + 12);
+        for (long i = 0; i < len; ++i) {
+            const double t = seconds(i);
+            const double env = std::min(1.0, t / 0.002) * std::exp(-t / 0.12) * (1.0 - t / 0.5);
+            f.run(a.saw(hz * 1.003) + b.saw(hz / 1.003), 1200.0 + 5000.0 * std::exp(-t / 0.06),
+                  1.0);
+            const double v = f.low * env * gain * 0.12;
+            bus.add(at + i, v * (n % 2 ? 0.7 : 1.0), v * (n % 2 ? 1.0 : 0.7));
+        }
+    }
+}
+
 void riser(Stereo& bus, long at, long len, double gain) {
     Rng rng(seedFor(9, at));
     Svf fl, fr;
@@ -346,6 +364,10 @@ void renderSection(Buses& b, const Section& s) {
         const int barBeats = bar < fullBars ? 4 : tailBeats;
         const long barStart = beatSample(barBeat);
         const double introRamp = intro ? std::min(1.0, (bar + 1) / 4.0) : 1.0;
+        // Long sections change colour halfway: the lead drops an octave, the arpeggio moves.
+        const bool secondHalf = fullBars >= 16 && bar >= 8;
+        const int arpOctave = secondHalf ? 3 - s.arp : s.arp;
+        const int leadShift = secondHalf ? -12 : 0;
 
         // Pads: one chord per bar.
         if (s.pad > 0.0f) {
@@ -370,6 +392,11 @@ void renderSection(Buses& b, const Section& s) {
                     duckAt(b, at);
                 }
                 // Clap on two and four.
+                // A short snare pickup closes every eight-bar phrase.
+                if (s.kick && bar % 8 == 7 && beat == 3 && q > 0 && !inBuild && !inFill) {
+                    snare(b.drums, at, 0.2 + 0.1 * q, 0.08);
+                    snare(b.reverbSend, at, 0.15, 0.08);
+                }
                 if (s.clap && onBeat && (beat == 1 || beat == 3) && !inBuild && !inFill) {
                     clap(b.drums, at, 0.9);
                     clap(b.reverbSend, at, 0.5);
@@ -442,7 +469,8 @@ void renderSection(Buses& b, const Section& s) {
                 if (s.arp > 0) {
                     static const int pattern[16] = {0, 1, 2, 3, 1, 2, 3, 4, 2, 3, 4, 5, 3, 2, 1, 0};
                     const int idx = pattern[step];
-                    const int pitch = (idx < 4 ? ch.pad[idx] : ch.pad[idx - 4] + 12) + 12 * s.arp;
+                    const int pitch =
+                        (idx < 4 ? ch.pad[idx] : ch.pad[idx - 4] + 12) + 12 * arpOctave;
                     const double cut = intro ? 600.0 + 3000.0 * introRamp * introRamp : 4200.0;
                     const double pan = (step % 2) ? 0.45 : -0.45;
                     const double level = (intro ? 0.5 * introRamp : 0.32) * (s.kick ? 1.0 : 1.2);
@@ -462,9 +490,10 @@ void renderSection(Buses& b, const Section& s) {
                 const long at = beatSample(barBeat + (n->step % 16) * 0.25);
                 const long gate = static_cast<long>(n->len * kStep * 0.9);
                 const double level = s.kick ? 0.75 : 0.55;
-                leadNote(b.music, at, gate, n->pitch, level);
-                leadNote(b.delaySend, at, gate, n->pitch, level * 0.55);
-                leadNote(b.reverbSend, at, gate, n->pitch, level * 0.4);
+                const int pitch = n->pitch + leadShift;
+                leadNote(b.music, at, gate, pitch, level);
+                leadNote(b.delaySend, at, gate, pitch, level * 0.55);
+                leadNote(b.reverbSend, at, gate, pitch, level * 0.4);
             }
         }
 
@@ -472,6 +501,40 @@ void renderSection(Buses& b, const Section& s) {
         if (s.kick && bar > 0 && bar % 8 == 0) {
             cymbal(b.drums, barStart, 1.4, 0.9, 0.0, 2);
         }
+    }
+}
+
+const Chord& chordAtBeat(int beat) {
+    for (const Section& s : kSections) {
+        if (beat >= s.beat0 && beat < s.beat0 + s.beats) {
+            return kProgs[s.prog][((beat - s.beat0) / 4) % 4];
+        }
+    }
+    return kAm;
+}
+
+// Script frame (60 per second) to the nearest sixteenth of the grid.
+long nearestStep(int frame) {
+    const double steps = (frame / 60.0 * kRate - kGridStart) / kStep;
+    return kGridStart + std::lround(steps) * kStep;
+}
+
+// Accents tied to the script: a crash as each glowing logo appears (its halo
+// follows the treble) and a chord under each text stab on the road and rd2.
+void renderCues(Buses& b) {
+    static const int logoFrames[] = {3553, 4012, 6370, 6847, 7272, 7769};
+    static const int stabFrames[] = {4510, 4966, 8021, 8247, 8461, 8696, 8926, 9158, 9408};
+    for (int f : logoFrames) {
+        const long at = nearestStep(f);
+        cymbal(b.drums, at, 1.3, 0.7, 0.2, 2);
+        cymbal(b.reverbSend, at, 0.3, 0.7, 0.0, 2);
+    }
+    for (int f : stabFrames) {
+        const long at = nearestStep(f);
+        const Chord& c = chordAtBeat(static_cast<int>((at - kGridStart) / kBeat));
+        stabChord(b.music, at, c, 1.0);
+        stabChord(b.reverbSend, at, c, 0.6);
+        stabChord(b.delaySend, at, c, 0.4);
     }
 }
 
@@ -530,6 +593,7 @@ int main(int argc, char** argv) {
     for (const Section& s : kSections) {
         renderSection(b, s);
     }
+    renderCues(b);
 
     // Bus balance over the first drop, for whoever tunes the mix.
     auto level = [](const Stereo& bus, const std::vector<float>* duck) {
