@@ -1,0 +1,126 @@
+#include "test_music.h"
+
+#include "audio/mp3_stream.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+std::unique_ptr<TestMusic> make(const char* name, const char* expression, int rate,
+                                double seconds) {
+    auto music = std::make_unique<TestMusic>();
+    music->path = "/tmp/quex_audio_test_" + std::to_string(getpid()) + "_" + name + ".mp3";
+    char command[1024];
+    std::snprintf(command, sizeof command,
+                  "ffmpeg -v error -nostdin -y -f lavfi -i 'aevalsrc=%s:s=%d:d=%g' "
+                  "-c:a libmp3lame -b:a 192k '%s'",
+                  expression, rate, seconds, music->path.c_str());
+    if (std::system(command) != 0) {
+        return nullptr;
+    }
+    std::ifstream file(music->path, std::ios::binary);
+    music->mp3.assign(std::istreambuf_iterator<char>(file), {});
+    if (!decodeMp3(music->mp3.data(), music->mp3.size(), music->pcm, music->rate,
+                   music->channels)) {
+        return nullptr;
+    }
+    return music;
+}
+
+} // namespace
+
+const TestMusic* longStereoMusic() {
+    static const std::unique_ptr<TestMusic> music =
+        make("long",
+             "0.4*sin(2*PI*(90+1*t)*t)+0.15*sin(2*PI*5000*t)|"
+             "0.3*sin(2*PI*(130+2*t)*t)+0.1*sin(2*PI*7000*t)",
+             48000, 60.0);
+    return music.get();
+}
+
+const TestMusic* shortMonoMusic() {
+    static const std::unique_ptr<TestMusic> music =
+        make("mono", "0.5*sin(2*PI*(300+40*t)*t)", 44100, 3.0);
+    return music.get();
+}
+
+DiskDevice::DiskDevice(int speed) {
+    static int serial = 0;
+    path = "/tmp/quex_audio_disk_" + std::to_string(getpid()) + "_" + std::to_string(serial++) +
+           ".raw";
+    // One period is 2048 frames, about 43 ms.
+    const int delayMs = std::max(1, 43 / std::max(1, speed));
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", path.c_str(), 1);
+    setenv("SDL_DISKAUDIODELAY", std::to_string(delayMs).c_str(), 1);
+}
+
+DiskDevice::~DiskDevice() {
+    unsetenv("SDL_AUDIODRIVER");
+    unsetenv("SDL_DISKAUDIOFILE");
+    unsetenv("SDL_DISKAUDIODELAY");
+    unlink(path.c_str());
+}
+
+std::size_t DiskDevice::framesWritten() const {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) {
+        return 0;
+    }
+    return static_cast<std::size_t>(info.st_size) / (2 * sizeof(float));
+}
+
+bool DiskDevice::waitMore(std::size_t frames, double timeoutSeconds) const {
+    const std::size_t target = framesWritten() + frames;
+    const auto end =
+        std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
+    while (framesWritten() < target) {
+        if (std::chrono::steady_clock::now() > end) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+std::vector<float> DiskDevice::samples() const {
+    std::ifstream file(path, std::ios::binary);
+    std::vector<char> bytes{std::istreambuf_iterator<char>(file), {}};
+    std::vector<float> out(bytes.size() / sizeof(float));
+    std::memcpy(out.data(), bytes.data(), out.size() * sizeof(float));
+    return out;
+}
+
+long findBlock(const std::vector<float>& out, const TestMusic& ref, std::size_t refFrame,
+               std::size_t count, std::size_t from) {
+    const std::size_t outFrames = out.size() / 2;
+    if (refFrame + count > ref.frames() || outFrames < count) {
+        return -1;
+    }
+    auto matches = [&](std::size_t o, std::size_t n) {
+        for (std::size_t f = 0; f < n; ++f) {
+            const float* r = ref.frame(refFrame + f);
+            for (int c = 0; c < 2; ++c) {
+                if (out[(o + f) * 2 + c] != r[c < ref.channels ? c : 0]) {
+                    return false;
+                }
+            }
+        }
+        return true;
+    };
+    for (std::size_t o = from; o + count <= outFrames; ++o) {
+        if (matches(o, 4) && matches(o, count)) {
+            return static_cast<long>(o);
+        }
+    }
+    return -1;
+}
