@@ -16,7 +16,7 @@ struct TestMusic {
     const float* frame(std::size_t f) const { return pcm.data() + f * channels; }
 };
 
-// 60 s of stereo at 48 kHz: gliding low tones plus steady high ones, different
+// 56 s of stereo at 48 kHz: gliding low tones plus steady high ones, different
 // per channel, so any wrong position or channel shows.
 const TestMusic* longStereoMusic();
 // 3 s of mono at 44.1 kHz.
