@@ -108,9 +108,9 @@ TEST(AudioDevice, PauseHoldsThePlaceAndResumeGoesOnFromIt) {
     audio.resume();
     audio.resume(); // without a pause: nothing
     ASSERT_TRUE(device.waitMore(kRate / 2));
+    audio.unload();
+    audio.unload();
     const std::vector<float> tail = device.samples();
-    audio.unload();
-    audio.unload();
 
     std::size_t pausedFrames = 0;
     const std::vector<float> heard = withoutPauses(tail, &pausedFrames);

@@ -132,10 +132,10 @@ bool DiskDevice::waitMore(std::size_t frames, double timeoutSeconds) const {
 }
 
 std::vector<float> DiskDevice::samples() const {
-    std::ifstream file(path, std::ios::binary);
-    std::vector<char> bytes{std::istreambuf_iterator<char>(file), {}};
-    std::vector<float> out(bytes.size() / sizeof(float));
-    std::memcpy(out.data(), bytes.data(), out.size() * sizeof(float));
+    std::vector<float> out(framesWritten() * 2);
+    std::ifstream(path, std::ios::binary)
+        .read(reinterpret_cast<char*>(out.data()),
+              static_cast<std::streamsize>(out.size() * sizeof(float)));
     return out;
 }
 
