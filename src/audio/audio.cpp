@@ -1,34 +1,269 @@
 #include "audio/audio.h"
 
+#include "audio/audio_analyzer.h"
+#include "audio/mp3_stream.h"
+#include "audio/sound.h"
+#include "audio/tap_node.h"
 #include "core/log.h"
 
-// Placeholder until playback lands: behaves as if no device were present.
-struct Audio::Block {};
+#include <SDL2/SDL.h>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <dlfcn.h>
+#include <vector>
+
+struct Audio::Block {
+    SDL_AudioDeviceID engine = 0;
+    Sound sound{Audio::kEngineRate, Audio::kEngineChannels};
+    Mp3Stream decoder;
+    TapNode tap;
+    bool engineReady = false;
+    bool soundReady = false;
+    bool tapReady = false;
+    bool decoderReady = false;
+    AudioAnalyzer analyzer;
+    // Published to the audio thread once the tap is set up.
+    std::atomic<bool> tapLive{false};
+};
+
+namespace {
+
+// The audio thread: the music into the device's buffer, then the same frames
+// into the tap.
+void deviceCallback(void* user, Uint8* stream, int bytes) {
+    auto* block = static_cast<Audio::Block*>(user);
+    auto* out = reinterpret_cast<float*>(stream);
+    const std::size_t frames =
+        static_cast<std::size_t>(bytes) / (sizeof(float) * Audio::kEngineChannels);
+    block->sound.render(out, frames);
+    if (block->tapLive.load(std::memory_order_acquire)) {
+        block->tap.process(out, out, frames);
+    }
+}
+
+void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
+
+void sdlLog(void*, int, SDL_LogPriority, const char* message) {
+    log(stderr, "[Audio] SDL: %s\n", message);
+}
+
+// Keeps the sound libraries' own chatter off stderr and SDL's hands off the
+// process signals. ALSA prints straight to stderr when there is no card; SDL
+// loads the same libasound.so.2 later, so a handler set here is the one used.
+void prepareSdl() {
+    static bool done = false;
+    if (done) {
+        return;
+    }
+    done = true;
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    SDL_LogSetOutputFunction(sdlLog, nullptr);
+    if (void* alsa = dlopen("libasound.so.2", RTLD_NOW | RTLD_LOCAL)) {
+        using Handler = void (*)(const char*, int, const char*, int, const char*, ...);
+        using SetHandler = int (*)(Handler);
+        if (auto set = reinterpret_cast<SetHandler>(dlsym(alsa, "snd_lib_error_set_handler"))) {
+            set(quietAlsa);
+        }
+        // Kept loaded: the handler must outlive every later use of the library.
+    }
+}
+
+} // namespace
 
 Audio::Audio() : state(std::make_unique<Block>()) {}
+
 Audio::~Audio() {
     unload();
 }
-bool Audio::loadFile(const char*) {
-    log(stderr, "[Audio] engine init failed\n");
-    return false;
+
+bool Audio::setUpEngine() {
+    prepareSdl();
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+        log(stderr, "[Audio] engine init failed\n");
+        return false;
+    }
+    SDL_AudioSpec want{};
+    want.freq = kEngineRate;
+    want.format = AUDIO_F32SYS;
+    want.channels = kEngineChannels;
+    want.samples = kPeriodFrames;
+    want.callback = deviceCallback;
+    want.userdata = state.get();
+    SDL_AudioSpec have{};
+    // No changes allowed: SDL converts to whatever the hardware wants.
+    state->engine = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+    if (state->engine == 0) {
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        log(stderr, "[Audio] engine init failed\n");
+        return false;
+    }
+    state->engineReady = true;
+    // Runs from now on, silent until the sound starts.
+    SDL_PauseAudioDevice(state->engine, 0);
+    return true;
 }
-bool Audio::loadMemory(const void*, std::size_t) {
-    log(stderr, "[Audio] engine init failed\n");
-    return false;
+
+void Audio::setUpTap() {
+    Block& b = *state;
+    b.soundReady = true;
+    if (b.tap.init(kEngineChannels)) {
+        b.tapReady = true;
+        b.tapLive.store(true, std::memory_order_release);
+    } else {
+        log(stderr, "[Audio] tap node failed \u2014 analysis unavailable\n");
+    }
+    b.analyzer = AudioAnalyzer{};
+    b.analyzer.setSampleRate(static_cast<float>(kEngineRate));
 }
-void Audio::play() {}
-void Audio::pause() {}
-void Audio::resume() {}
-void Audio::seek(double) {}
-void Audio::update() {}
+
+bool Audio::loadFile(const char* path) {
+    unload();
+    if (!setUpEngine()) {
+        return false;
+    }
+    const char* name = path != nullptr ? path : "(null)";
+    std::vector<unsigned char> bytes;
+    if (std::FILE* file = path != nullptr ? std::fopen(path, "rb") : nullptr) {
+        unsigned char buffer[65536];
+        std::size_t n = 0;
+        while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+            bytes.insert(bytes.end(), buffer, buffer + n);
+        }
+        std::fclose(file);
+    } else {
+        log(stderr, "[Audio] failed to load: %s\n", name);
+        return false;
+    }
+    std::vector<float> pcm;
+    int rate = 0;
+    int channels = 0;
+    if (!decodeMp3(bytes.data(), bytes.size(), pcm, rate, channels) ||
+        !state->sound.initPcm(std::move(pcm), rate, static_cast<unsigned>(channels))) {
+        log(stderr, "[Audio] failed to load: %s\n", name);
+        return false;
+    }
+    setUpTap();
+    return true;
+}
+
+bool Audio::loadMemory(const void* bytes, std::size_t size) {
+    unload();
+    if (!setUpEngine()) {
+        return false;
+    }
+    if (!state->decoder.open(bytes, size)) {
+        log(stderr, "[Audio] failed to decode from memory\n");
+        return false;
+    }
+    state->decoderReady = true;
+    if (!state->sound.initStream(&state->decoder)) {
+        log(stderr, "[Audio] failed to init sound from memory decoder\n");
+        return false;
+    }
+    setUpTap();
+    return true;
+}
+
+void Audio::play() {
+    paused = false;
+    if (state->soundReady) {
+        state->sound.start();
+    }
+}
+
+void Audio::pause() {
+    if (!paused && state->soundReady) {
+        state->sound.stop();
+        paused = true;
+    }
+}
+
+void Audio::resume() {
+    if (paused && state->soundReady) {
+        paused = false;
+        state->sound.start();
+    }
+}
+
+void Audio::seek(double seconds) {
+    if (!state->soundReady || !state->engineReady) {
+        return;
+    }
+    if (std::isnan(seconds)) {
+        log(stderr, "[Audio] seek to an invalid time ignored\n");
+        return;
+    }
+    state->sound.seekSeconds(seconds);
+}
+
+void Audio::update() {
+    Block& b = *state;
+    if (!b.tapReady) {
+        return;
+    }
+    constexpr std::size_t kChunk = 512;
+    float frames[kChunk * kEngineChannels];
+    b.analyzer.begin();
+    // Bounded by the ring's size so a producer faster than us cannot keep us here.
+    std::size_t total = 0;
+    while (total < TapNode::kCapacityFrames) {
+        const std::size_t n = b.tap.read(frames, kChunk);
+        if (n == 0) {
+            break;
+        }
+        b.analyzer.feed(frames, n, kEngineChannels);
+        total += n;
+    }
+    b.analyzer.finish();
+}
+
 float Audio::bass() const {
-    return 0.0f;
+    return state ? state->analyzer.bass : 0.0f;
 }
+
 float Audio::treble() const {
-    return 0.0f;
+    return state ? state->analyzer.treble : 0.0f;
 }
+
 double Audio::lengthSeconds() const {
-    return 0.0;
+    if (!state || !state->soundReady) {
+        return 0.0;
+    }
+    const Sound& s = state->sound;
+    if (s.sampleRate() <= 0) {
+        return 0.0;
+    }
+    return static_cast<double>(static_cast<float>(s.lengthFrames()) /
+                               static_cast<float>(s.sampleRate()));
 }
-void Audio::unload() {}
+
+void Audio::unload() {
+    if (!state) {
+        return;
+    }
+    Block& b = *state;
+    // The device goes first: once it is closed the audio thread has stopped,
+    // so nothing it reads can be freed under it.
+    if (b.engineReady) {
+        SDL_CloseAudioDevice(b.engine);
+        b.engine = 0;
+    }
+    if (b.tapReady) {
+        b.tapLive.store(false, std::memory_order_relaxed);
+        b.tap.release();
+        b.tapReady = false;
+    }
+    b.sound.release();
+    b.soundReady = false;
+    if (b.decoderReady) {
+        b.decoder.close();
+        b.decoderReady = false;
+    }
+    if (b.engineReady) {
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        b.engineReady = false;
+    }
+    b.analyzer = AudioAnalyzer{};
+    paused = false;
+}

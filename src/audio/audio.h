@@ -28,7 +28,15 @@ class Audio {
 
     struct Block;
 
+    // The device's format: the analysis and the sound convert to it.
+    static constexpr int kEngineRate = 48000;
+    static constexpr unsigned kEngineChannels = 2;
+    static constexpr int kPeriodFrames = 2048;
+
   private:
+    bool setUpEngine();
+    void setUpTap();
+
     std::unique_ptr<Block> state;
     bool paused = false;
 };

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+class Mp3Stream;
+
+// The music as the audio thread plays it: a looping source (an MP3 stream
+// decoded as it plays, or PCM decoded up front) converted to the device's
+// rate and channel count. Start, stop and seek are requests through atomics;
+// the audio thread carries them out in render().
+class Sound {
+  public:
+    static constexpr std::size_t kChunkFrames = 1024;
+
+    // The output format is the device's, fixed for the sound's life.
+    Sound(int outRate, unsigned outChannels);
+    Sound(const Sound&) = delete;
+    Sound& operator=(const Sound&) = delete;
+
+    // Main thread, before the audio thread may render. The stream is not owned.
+    bool initStream(Mp3Stream* stream);
+    bool initPcm(std::vector<float> interleaved, int rate, unsigned channels);
+    // Main thread, once the audio thread no longer renders.
+    void release();
+
+    bool ready() const { return live.load(std::memory_order_acquire); }
+    int sampleRate() const { return rate; }
+    unsigned channelCount() const { return channels; }
+    std::uint64_t lengthFrames() const { return length; }
+
+    void start() { playing.store(true, std::memory_order_release); }
+    void stop() { playing.store(false, std::memory_order_release); }
+    bool isPlaying() const { return playing.load(std::memory_order_acquire); }
+    // Seeks by the music's own rate; beyond the end it clamps to the end,
+    // which loops to the start. t must be finite and not negative.
+    void seekSeconds(double t);
+    void seekFrame(std::uint64_t frame);
+
+    // Audio thread: `frames` interleaved frames at the output format into out;
+    // silence while stopped or before the sound is ready.
+    void render(float* out, std::size_t frames);
+
+  private:
+    bool setUp(int sourceRate, unsigned sourceChannels, std::uint64_t frames);
+    std::size_t readSource(float* out, std::size_t frames);
+    std::size_t readLooping(float* out, std::size_t frames);
+    void seekSource(std::uint64_t frame);
+    const float* nextFrame();
+    void prime();
+
+    static constexpr std::uint64_t kNoSeek = ~std::uint64_t{0};
+
+    std::atomic<bool> live{false};
+    std::atomic<bool> playing{false};
+    std::atomic<std::uint64_t> seekTarget{kNoSeek};
+
+    Mp3Stream* stream = nullptr;
+    std::vector<float> pcm;
+    std::uint64_t pcmPosition = 0;
+    int rate = 0;
+    unsigned channels = 0;
+    std::uint64_t length = 0;
+    const int outputRate;
+    const unsigned outputChannels;
+
+    // Linear interpolation between two source frames; step 1 copies exactly.
+    double step = 1.0;
+    double fraction = 0.0;
+    bool primed = false;
+    std::vector<float> chunk;
+    std::size_t chunkFrames = 0;
+    std::size_t chunkPosition = 0;
+    std::vector<float> current;
+    std::vector<float> next;
+};

@@ -1,0 +1,164 @@
+#include "audio/mp3_stream.h"
+#include "audio/sound.h"
+#include "test_music.h"
+
+#include <atomic>
+#include <cmath>
+#include <gtest/gtest.h>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Stereo frames (k, 1000 + k).
+std::vector<float> ramp(std::size_t frames) {
+    std::vector<float> out(frames * 2);
+    for (std::size_t f = 0; f < frames; ++f) {
+        out[f * 2] = static_cast<float>(f);
+        out[f * 2 + 1] = 1000.0f + static_cast<float>(f);
+    }
+    return out;
+}
+
+std::vector<float> render(Sound& sound, std::size_t frames, std::size_t chunk = 333) {
+    std::vector<float> out(frames * 2, -1.0f);
+    for (std::size_t f = 0; f < frames; f += chunk) {
+        sound.render(out.data() + f * 2, std::min(chunk, frames - f));
+    }
+    return out;
+}
+
+std::size_t leftFrameAt(const std::vector<float>& out, std::size_t f) {
+    return static_cast<std::size_t>(out[f * 2]);
+}
+
+} // namespace
+
+TEST(Sound, PlaysTheSourceExactlyAndLoopsAtItsEnd) {
+    Sound sound(48000, 2);
+    EXPECT_EQ(render(sound, 10), std::vector<float>(20, 0.0f)); // not ready: silence
+    ASSERT_TRUE(sound.initPcm(ramp(1000), 48000, 2));
+    EXPECT_EQ(sound.lengthFrames(), 1000u);
+    EXPECT_EQ(render(sound, 100), std::vector<float>(200, 0.0f)); // not started
+    sound.start();
+    const std::vector<float> out = render(sound, 2500);
+    const std::vector<float> src = ramp(1000);
+    for (std::size_t f = 0; f < 2500; ++f) {
+        ASSERT_EQ(out[f * 2], src[(f % 1000) * 2]) << f;
+        ASSERT_EQ(out[f * 2 + 1], src[(f % 1000) * 2 + 1]) << f;
+    }
+}
+
+TEST(Sound, StopHoldsThePositionAndSeeksRunOnTheAudioThread) {
+    Sound sound(48000, 2);
+    ASSERT_TRUE(sound.initPcm(ramp(48000), 48000, 2));
+    sound.start();
+    render(sound, 300);
+    sound.stop();
+    sound.stop();
+    EXPECT_EQ(render(sound, 50), std::vector<float>(100, 0.0f));
+    sound.start();
+    EXPECT_EQ(leftFrameAt(render(sound, 1), 0), 300u);
+
+    sound.seekSeconds(0.5);
+    EXPECT_EQ(leftFrameAt(render(sound, 1), 0), 24000u);
+    sound.seekSeconds(-3.0);
+    EXPECT_EQ(leftFrameAt(render(sound, 1), 0), 0u);
+    // Only the last request before the audio thread runs counts.
+    sound.seekSeconds(0.1);
+    sound.seekSeconds(0.2);
+    EXPECT_EQ(leftFrameAt(render(sound, 1), 0), 9600u);
+    // A seek while stopped is where playback resumes.
+    sound.stop();
+    sound.seekFrame(777);
+    render(sound, 10);
+    sound.start();
+    EXPECT_EQ(leftFrameAt(render(sound, 1), 0), 777u);
+    // Past the end: the end, which loops to the start.
+    sound.seekSeconds(1e300);
+    EXPECT_EQ(leftFrameAt(render(sound, 1), 0), 0u);
+    sound.seekSeconds(INFINITY);
+    EXPECT_EQ(leftFrameAt(render(sound, 1), 0), 0u);
+}
+
+TEST(Sound, SeeksByTheMusicsRateAndConvertsToTheDeviceFormat) {
+    // Mono 44.1 kHz, 1 kHz tone, played at 48 kHz stereo.
+    std::vector<float> mono(44100 * 2);
+    for (std::size_t f = 0; f < mono.size(); ++f) {
+        mono[f] = std::sin(2.0 * M_PI * 1000.0 * static_cast<double>(f) / 44100.0);
+    }
+    Sound sound(48000, 2);
+    ASSERT_TRUE(sound.initPcm(mono, 44100, 1));
+    sound.seekSeconds(1.0);
+    sound.start();
+    const std::vector<float> out = render(sound, 48000);
+    EXPECT_EQ(out[0], mono[44100]);
+    EXPECT_EQ(out[1], mono[44100]);
+    int crossings = 0;
+    for (std::size_t f = 1; f < 48000; ++f) {
+        ASSERT_EQ(out[f * 2], out[f * 2 + 1]);
+        crossings += (out[(f - 1) * 2] < 0.0f) != (out[f * 2] < 0.0f);
+    }
+    // One second of a 1 kHz tone at the right pitch.
+    EXPECT_NEAR(crossings, 2000, 4);
+}
+
+TEST(Sound, StreamsAnMp3AsTheDecoderDecodesIt) {
+    const TestMusic* music = shortMonoMusic();
+    if (music == nullptr) {
+        GTEST_SKIP() << "ffmpeg could not make the test music";
+    }
+    Mp3Stream stream;
+    ASSERT_TRUE(stream.open(music->mp3.data(), music->mp3.size()));
+    // At its own rate so the frames compare exactly, across the loop point.
+    Sound sound(music->rate, 2);
+    ASSERT_TRUE(sound.initStream(&stream));
+    EXPECT_EQ(sound.lengthFrames(), music->frames());
+    sound.start();
+    const std::size_t frames = music->frames() + 5000;
+    const std::vector<float> out = render(sound, frames, 2048);
+    for (std::size_t f = 0; f < frames; ++f) {
+        ASSERT_EQ(out[f * 2], *music->frame(f % music->frames())) << f;
+    }
+    EXPECT_FALSE(sound.initStream(nullptr));
+    EXPECT_FALSE(sound.ready());
+}
+
+TEST(Sound, RequestsFromAnotherThreadWhileRendering) {
+    Sound sound(48000, 2);
+    ASSERT_TRUE(sound.initPcm(ramp(4800), 48000, 2));
+    std::atomic<bool> quit{false};
+    std::atomic<bool> sane{true};
+    std::thread audio([&] {
+        std::vector<float> out(512 * 2);
+        while (!quit.load(std::memory_order_acquire)) {
+            sound.render(out.data(), 512);
+            for (std::size_t f = 0; f < 512; ++f) {
+                // Silence or a frame of the source, never a torn one.
+                const bool silent = out[f * 2] == 0.0f && out[f * 2 + 1] == 0.0f;
+                if (!silent && out[f * 2 + 1] != out[f * 2] + 1000.0f) {
+                    sane.store(false);
+                }
+            }
+        }
+    });
+    for (int i = 0; i < 20000; ++i) {
+        switch (i % 4) {
+        case 0:
+            sound.start();
+            break;
+        case 1:
+            sound.seekSeconds(0.001 * (i % 97));
+            break;
+        case 2:
+            sound.stop();
+            break;
+        default:
+            sound.seekFrame(static_cast<std::uint64_t>(i));
+            break;
+        }
+    }
+    quit.store(true, std::memory_order_release);
+    audio.join();
+    EXPECT_TRUE(sane.load());
+}
