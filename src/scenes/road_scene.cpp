@@ -1,6 +1,9 @@
 #include "scenes/road_scene.h"
 
+#include "core/log.h"
 #include "render/gl.h"
+
+#include <cmath>
 
 namespace {
 
@@ -177,7 +180,11 @@ void RoadScene::render(double, double localTime, float alpha) {
     if (vertexArray == 0) {
         return; // not initialised, or already released
     }
-    const float cam = static_cast<float>(kRoadSpeed * localTime);
+    float cam = static_cast<float>(kRoadSpeed * localTime);
+    if (!std::isfinite(cam)) {
+        log(stderr, "[Road] local time out of range, showing the lap start\n");
+        cam = 0.0f;
+    }
     horizon = kRoadHorizon;
     computeRoadRows(cam, horizon, rows);
 

@@ -20,7 +20,7 @@ float roadLapLength() {
 
 float roadCurvature(float s) {
     const float lap = roadLapLength();
-    if (!(lap > 0.0f)) {
+    if (!(lap > 0.0f) || !std::isfinite(s)) {
         return 0.0f;
     }
     float u = std::fmod(s, lap);
@@ -65,7 +65,7 @@ float buildRoadHeadingTable(std::vector<float>& heading) {
 
 float roadHeadingAt(const std::vector<float>& heading, float total, float cam) {
     const float lap = roadLapLength();
-    if (heading.empty() || !(lap > 0.0f)) {
+    if (heading.empty() || !(lap > 0.0f) || !std::isfinite(cam)) {
         return 0.0f;
     }
     const float laps = std::floor(cam / lap);
@@ -143,7 +143,7 @@ void projectRoadSprites(const std::vector<RoadSprite>& sprites, const RoadRows& 
                         float lapLength, float horizon, int width,
                         std::vector<ProjectedSprite>& out) {
     out.clear();
-    if (!(lapLength > 0.0f)) {
+    if (!(lapLength > 0.0f) || !std::isfinite(cam)) {
         return;
     }
     float camLap = std::fmod(cam, lapLength);

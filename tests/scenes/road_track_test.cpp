@@ -56,6 +56,22 @@ TEST(RoadTrack, HeadingTableSumsTheCurvatureOverTheLap) {
     EXPECT_EQ(roadHeadingAt({}, 0.0f, 50.0f), 0.0f);
 }
 
+TEST(RoadTrack, NonFiniteDistancesGiveAStraightEmptyRoad) {
+    std::vector<float> heading;
+    const float total = buildRoadHeadingTable(heading);
+    std::vector<RoadSprite> sprites;
+    buildRoadSprites(sprites);
+    for (const float bad : {NAN, INFINITY, -INFINITY}) {
+        EXPECT_EQ(roadCurvature(bad), 0.0f);
+        EXPECT_EQ(roadHeadingAt(heading, total, bad), 0.0f);
+        std::vector<ProjectedSprite> out;
+        RoadRows rows;
+        computeRoadRows(bad, kRoadHorizon, rows);
+        projectRoadSprites(sprites, rows, bad, 589.0f, kRoadHorizon, 320, out);
+        EXPECT_TRUE(out.empty());
+    }
+}
+
 TEST(RoadTrack, PlacesTheSameTreesRocksAndGhostsEveryTime) {
     std::vector<RoadSprite> a;
     std::vector<RoadSprite> b{RoadSprite{}};
