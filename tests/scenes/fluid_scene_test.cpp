@@ -160,20 +160,3 @@ TEST_F(FluidSceneTest, ReleaseTwiceAndRenderAfterReleaseAreHarmless) {
     scene.render(0.0, 0.0, 1.0f);
     EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 }
-
-// Pictures of a scripted stretch to look at by eye; skipped unless asked for.
-TEST_F(FluidSceneTest, ShotsOfAScriptedStretch) {
-    if (std::getenv("QUEX_SCENE_SHOTS") == nullptr) {
-        GTEST_SKIP() << "set QUEX_SCENE_SHOTS to a folder to write them";
-    }
-    const double start = 1338.0 / 60.0;
-    for (int frame = 0; frame <= 600; ++frame) {
-        const double t = start + frame / 60.0;
-        scene.setAudio(0.5f + 0.5f * static_cast<float>(std::sin(t * 8.0)), 0.3f);
-        canvas.clear(0.0f, 0.0f, 0.0f, 1.0f);
-        scene.render(t, t - start, 1.0f);
-        if (frame == 60 || frame == 240 || frame == 600) {
-            saveShot(("fluid_frame_" + std::to_string(frame)).c_str());
-        }
-    }
-}

@@ -1,7 +1,6 @@
 #include "scenes/rd2_scene.h"
 #include "support/gl_test.h"
 
-#include <cmath>
 #include <cstdlib>
 #include <string>
 
@@ -175,27 +174,4 @@ TEST_F(Rd2SceneTest, FadeScalesColourAndAlphaAndTheCanvasStateIsRestored) {
     }
     reference.release();
     full.release();
-}
-
-// Pictures of the scripted entries to look at by eye; skipped unless asked for.
-TEST_F(Rd2SceneTest, ShotsOfTheScriptedEntries) {
-    if (std::getenv("QUEX_SCENE_SHOTS") == nullptr) {
-        GTEST_SKIP() << "set QUEX_SCENE_SHOTS to a folder to write them";
-    }
-    const double start = 4161.0 / 60.0;
-    for (int frame = 0; frame <= 900; ++frame) {
-        const double t = start + frame / 60.0;
-        const bool second = frame > 600;
-        scene.setAudio(0.5f + 0.5f * static_cast<float>(std::sin(t * 8.0)), 0.3f);
-        if (second) {
-            scene.setPalette(true, {0.01f, 0.79f, 0.75f}, {0.0f, 0.5f, 0.68f}, {0.0f, 0.0f, 0.0f});
-        } else {
-            scene.setPalette(frame < 300, kLow, kMid, kHigh);
-        }
-        canvas.clear(0.0f, 0.0f, 0.0f, 1.0f);
-        scene.render(t, t - start, 1.0f);
-        if (frame == 30 || frame == 150 || frame == 299 || frame == 600 || frame == 900) {
-            saveShot("rd2_frame_" + std::to_string(frame));
-        }
-    }
 }

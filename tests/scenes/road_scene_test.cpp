@@ -192,24 +192,3 @@ TEST_F(RoadSceneTest, FadeAndTheCanvasStateAreHonoured) {
     other.release();
     full.release();
 }
-
-// Pictures of the scripted entries to look at by eye; skipped unless asked for.
-TEST_F(RoadSceneTest, ShotsOfTheScriptedEntries) {
-    if (std::getenv("QUEX_SCENE_SHOTS") == nullptr) {
-        GTEST_SKIP() << "set QUEX_SCENE_SHOTS to a folder to write them";
-    }
-    scene.setPalette(true, kLow, kMid, kHigh);
-    for (const double local : {1.5, 4.2, 8.0}) {
-        scene.setAudio(0.6f, 0.4f);
-        canvas.clear(0.0f, 0.0f, 0.0f, 1.0f);
-        scene.render(local, local, 1.0f);
-        saveShot("road_scripted_" + std::to_string(static_cast<int>(local * 10)));
-    }
-    // The defaults, for comparison.
-    RoadScene plain;
-    plain.init(320, 180);
-    canvas.clear(0.0f, 0.0f, 0.0f, 1.0f);
-    plain.render(4.2, 4.2, 1.0f);
-    saveShot("road_defaults_42");
-    plain.release();
-}
