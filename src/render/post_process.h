@@ -18,6 +18,9 @@ class PostProcess {
     std::int32_t canvasHeight = 0;
     std::int32_t screenWidth = 0;
     std::int32_t screenHeight = 0;
+    // Where end() sends the final pass: the window (0), or an offline
+    // tool's own target.
+    std::uint32_t outputFramebuffer = 0;
 
     bool init(int canvasW, int canvasH, int screenW, int screenH);
     void begin() const;

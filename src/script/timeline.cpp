@@ -1,11 +1,178 @@
 #include "script/timeline.h"
 
-// Placeholder until scheduling lands.
-void Timeline::init(int, int, const DemoScript&) {}
-void Timeline::update(const DemoScript&) {}
-void Timeline::setAudio(double, float, float) {}
-void Timeline::render(double) {}
-void Timeline::release() {}
-IScene* Timeline::find(const char*) {
+#include "core/log.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// Scene names come from fixed arrays; never read past one that lacks its NUL.
+struct EntryName {
+    explicit EntryName(const SceneEntry& entry) {
+        std::memcpy(text, entry.name, sizeof entry.name);
+        text[sizeof entry.name] = '\0';
+    }
+    char text[sizeof(SceneEntry::name) + 1];
+};
+
+void copyEntry(const SceneEntry& entry, IScene* scene, ActiveScene& out) {
+    out.start = entry.start;
+    out.end = entry.end;
+    out.fadeIn = entry.fadeIn;
+    out.fadeOut = entry.fadeOut;
+    out.scene = scene;
+    out.hasPalette = entry.hasPalette;
+    out.palette = entry.palette;
+    out.hasSmokeParams = entry.hasSmokeParams;
+    out.cam = entry.cam;
+    out.lightDir = entry.lightDir;
+    out.fov = entry.fov;
+    out.shadow = entry.shadow;
+    out.lightPow = entry.lightPow;
+    out.id = entry.id;
+}
+
+bool isActive(const ActiveScene& a, double time) {
+    return a.start <= time && time <= a.end;
+}
+
+// The two ramps are divided in double; only their quotients become float.
+float fadeAlpha(const ActiveScene& a, double time) {
+    float alpha = 1.0f;
+    if (a.fadeIn > 0.0f) {
+        alpha = std::min(static_cast<float>((time - a.start) / a.fadeIn), 1.0f);
+    }
+    if (a.fadeOut > 0.0f) {
+        alpha = std::min(static_cast<float>((a.end - time) / a.fadeOut), alpha);
+    }
+    if (alpha > 1.0f) {
+        alpha = 1.0f;
+    }
+    if (alpha < 0.0f) {
+        alpha = 0.0f;
+    }
+    return alpha;
+}
+
+double lengthOf(const DemoScript& script) {
+    return script.endTime > 0.0 ? script.endTime : 120.0;
+}
+
+} // namespace
+
+IScene* Timeline::find(const char* name) {
+    if (name == nullptr) {
+        return nullptr;
+    }
+    const struct {
+        const char* name;
+        IScene* scene;
+    } table[] = {
+        {"fluid", &fluid},
+        {"rd2", &rd2},
+        {"road", &road},
+        {"bloodcells", &bloodcells},
+        {"dblobs", &dblobs},
+        {"smoke", &smoke},
+        {"blittertornado", &blittertornado},
+    };
+    for (const auto& row : table) {
+        if (std::strcmp(row.name, name) == 0) {
+            return row.scene;
+        }
+    }
     return nullptr;
+}
+
+void Timeline::init(int width, int height, const DemoScript& script) {
+    fluid.init(width, height);
+    rd2.init(width, height);
+    road.init(width, height);
+    bloodcells.init(width, height);
+    dblobs.init(width, height);
+    smoke.init(width, height);
+    blittertornado.init(width, height);
+
+    active.clear();
+    for (const SceneEntry& entry : script.scenes) {
+        const EntryName name(entry);
+        IScene* scene = find(name.text);
+        if (scene == nullptr) {
+            log(stderr, "[Timeline] unknown scene: %s\n", name.text);
+            continue;
+        }
+        ActiveScene a;
+        copyEntry(entry, scene, a);
+        active.push_back(a);
+    }
+    endTime = lengthOf(script);
+}
+
+void Timeline::update(const DemoScript& script) {
+    std::erase_if(active, [&script](const ActiveScene& a) {
+        return std::none_of(script.scenes.begin(), script.scenes.end(),
+                            [&a](const SceneEntry& e) { return e.id == a.id; });
+    });
+
+    for (const SceneEntry& entry : script.scenes) {
+        const EntryName name(entry);
+        IScene* scene = find(name.text);
+        if (scene == nullptr) {
+            log(stderr, "[Timeline] unknown scene: %s\n", name.text);
+            continue;
+        }
+        const auto match =
+            std::find_if(active.begin(), active.end(),
+                         [&entry](const ActiveScene& a) { return a.id == entry.id; });
+        if (match != active.end()) {
+            copyEntry(entry, scene, *match);
+        } else {
+            ActiveScene a;
+            copyEntry(entry, scene, a);
+            active.push_back(a);
+        }
+    }
+    endTime = lengthOf(script);
+}
+
+void Timeline::setAudio(double time, float bass, float treble) {
+    fluid.setAudio(bass, treble);
+    rd2.setAudio(bass, treble);
+    road.setAudio(bass, treble);
+    bloodcells.setAudio(bass, treble);
+    dblobs.setAudio(bass, treble);
+    smoke.setAudio(bass, treble);
+    blittertornado.setAudio(bass, treble);
+
+    for (const ActiveScene& a : active) {
+        if (a.scene != nullptr && isActive(a, time)) {
+            a.scene->update(time, time - a.start);
+        }
+    }
+}
+
+void Timeline::render(double time) {
+    for (const ActiveScene& a : active) {
+        if (a.scene == nullptr || !isActive(a, time)) {
+            continue;
+        }
+        const float alpha = fadeAlpha(a, time);
+        if (!(alpha > 0.0f)) {
+            continue;
+        }
+        a.scene->setPalette(a.hasPalette, a.palette.low, a.palette.mid, a.palette.high);
+        a.scene->setSmokeParams(a.hasSmokeParams, a.cam, a.fov, a.lightDir, a.shadow, a.lightPow);
+        a.scene->render(time, time - a.start, alpha);
+    }
+}
+
+void Timeline::release() {
+    fluid.release();
+    rd2.release();
+    road.release();
+    bloodcells.release();
+    dblobs.release();
+    smoke.release();
+    blittertornado.release();
 }

@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need, then builds and runs the whole
+# suite: the Release build, the same tests under ASan + UBSan, the audio tests
+# under ThreadSanitizer, and the script parser's fuzz target.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+bash scripts/install-deps.sh --test || exit 1
+
+jobs=$(nproc)
+passed=0
+failed=0
+failures=()
+
+stage() {
+  local name=$1
+  shift
+  echo
+  echo "=== ${name} ==="
+  local started=$SECONDS
+  if "$@"; then
+    passed=$((passed + 1))
+    echo "=== ${name}: ok ($((SECONDS - started)) s) ==="
+  else
+    failed=$((failed + 1))
+    failures+=("$name")
+    echo "=== ${name}: FAILED ($((SECONDS - started)) s) ==="
+  fi
+}
+
+build_and_test() {
+  local dir=$1
+  shift
+  cmake -S . -B "$dir" "$@" >"$dir.configure.log" 2>&1 || { cat "$dir.configure.log"; return 1; }
+  cmake --build "$dir" -j"$jobs" || return 1
+  ctest --test-dir "$dir" --output-on-failure -j"$jobs" --timeout 900
+}
+
+# Mesa, X11 and SDL keep some allocations for the life of the process; those
+# are not ours to report.
+export LSAN_OPTIONS="suppressions=${root}/tests/lsan.supp:print_suppressions=0"
+export ASAN_OPTIONS="detect_odr_violation=0:abort_on_error=0"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+
+mkdir -p build
+stage "release" build_and_test build/release -DCMAKE_BUILD_TYPE=Release
+stage "asan-ubsan" build_and_test build/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DQUEX_SANITIZE=address,undefined
+
+tsan_audio() {
+  cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUEX_SANITIZE=thread \
+    -DQUEX_TOOLS=OFF >build/tsan.configure.log 2>&1 || { cat build/tsan.configure.log; return 1; }
+  cmake --build build/tsan -j"$jobs" --target test_audio || return 1
+  TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1" ./build/tsan/tests/test_audio
+}
+if [[ -d tests/audio ]]; then
+  stage "tsan-audio" tsan_audio
+fi
+
+if [[ -f tests/fuzz/run_fuzz.sh ]]; then
+  stage "fuzz-script" bash tests/fuzz/run_fuzz.sh build/fuzz
+fi
+
+echo
+if ((failed)); then
+  echo "failed stages: ${failures[*]}"
+fi
+echo "stages: ${passed} passed, ${failed} failed"
+((failed == 0))

@@ -1,0 +1,175 @@
+// Per-scene cost: each of the seven scenes rendered alone at full opacity
+// into the canvas and shown with the final pass, timed on the CPU (with
+// glFinish) and on the GPU (timer queries).
+#include "core/engine.h"
+#include "render/gl.h"
+#include "render/headless_context.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char* const kUsage = "usage: quex_bench [--frames N] [--warmup N] [--size WxH] [--json]\n"
+                           "                  [--scene NAME]...\n";
+
+const char* const kScenes[] = {"fluid",  "rd2",   "road",          "bloodcells",
+                               "dblobs", "smoke", "blittertornado"};
+
+struct Result {
+    std::string name;
+    double cpuMs = 0.0;   // whole frame, after glFinish
+    double sceneMs = 0.0; // GPU time of the scene's render
+    double finalMs = 0.0; // GPU time of the final pass
+};
+
+double median(std::vector<double> v) {
+    if (v.empty()) {
+        return 0.0;
+    }
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// GPU nanoseconds of one bracketed stretch of commands, in milliseconds.
+double queryMs(GLuint query) {
+    GLuint64 ns = 0;
+    glGetQueryObjectui64v(query, GL_QUERY_RESULT, &ns);
+    return static_cast<double>(ns) / 1.0e6;
+}
+
+Result benchScene(Engine& engine, const char* name, int warmup, int frames) {
+    IScene* scene = engine.timeline.find(name);
+    Result result;
+    result.name = name;
+    if (scene == nullptr) {
+        return result;
+    }
+    // The palette and camera of the scene's first scripted entry, if any.
+    for (const SceneEntry& e : engine.script.scenes) {
+        if (std::strcmp(e.name, name) == 0) {
+            scene->setPalette(e.hasPalette, e.palette.low, e.palette.mid, e.palette.high);
+            scene->setSmokeParams(e.hasSmokeParams, e.cam, e.fov, e.lightDir, e.shadow, e.lightPow);
+            break;
+        }
+    }
+    GLuint queries[2] = {0, 0};
+    glGenQueries(2, queries);
+    std::vector<double> cpu, gpuScene, gpuFinal;
+    for (int i = 0; i < warmup + frames; ++i) {
+        const double t = i / 60.0;
+        // A beat-like level so the audio-driven paths run.
+        const float bass = 0.5f + 0.5f * static_cast<float>(std::sin(t * 8.0));
+        const float treble = 0.3f;
+        const auto start = std::chrono::steady_clock::now();
+        scene->setAudio(bass, treble);
+        engine.post.begin();
+        glClear(GL_COLOR_BUFFER_BIT);
+        glBeginQuery(GL_TIME_ELAPSED, queries[0]);
+        scene->render(t, t, 1.0f);
+        glEndQuery(GL_TIME_ELAPSED);
+        engine.post.end();
+        glClear(GL_COLOR_BUFFER_BIT);
+        glBeginQuery(GL_TIME_ELAPSED, queries[1]);
+        engine.post.present(static_cast<float>(t), bass, false);
+        glEndQuery(GL_TIME_ELAPSED);
+        glFinish();
+        const double ms =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count();
+        if (i >= warmup) {
+            cpu.push_back(ms);
+            gpuScene.push_back(queryMs(queries[0]));
+            gpuFinal.push_back(queryMs(queries[1]));
+        }
+    }
+    glDeleteQueries(2, queries);
+    result.cpuMs = median(cpu);
+    result.sceneMs = median(gpuScene);
+    result.finalMs = median(gpuFinal);
+    return result;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    int frames = 120;
+    int warmup = 10;
+    int width = 1920;
+    int height = 1080;
+    bool json = false;
+    std::vector<std::string> only;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+        char tail = 0;
+        if (a == "--json") {
+            json = true;
+        } else if (a == "--frames" && value && std::sscanf(value, "%d%c", &frames, &tail) == 1 &&
+                   frames > 0) {
+            ++i;
+        } else if (a == "--warmup" && value && std::sscanf(value, "%d%c", &warmup, &tail) == 1 &&
+                   warmup >= 0) {
+            ++i;
+        } else if (a == "--size" && value &&
+                   std::sscanf(value, "%dx%d%c", &width, &height, &tail) == 2 && width > 0 &&
+                   height > 0 && width <= 8192 && height <= 8192) {
+            ++i;
+        } else if (a == "--scene" && value) {
+            only.emplace_back(value);
+            ++i;
+        } else {
+            std::fprintf(stderr, "quex_bench: bad argument: %s\n%s", argv[i], kUsage);
+            return 2;
+        }
+    }
+
+    HeadlessContext context;
+    if (!context.create()) {
+        return 1;
+    }
+    Engine engine;
+    if (!engine.initSystems(width, height, false)) {
+        return 1;
+    }
+    std::vector<Result> results;
+    for (const char* name : kScenes) {
+        if (!only.empty() && std::find(only.begin(), only.end(), name) == only.end()) {
+            continue;
+        }
+        if (!json) {
+            std::fprintf(stderr, "benchmarking %s...\n", name);
+        }
+        results.push_back(benchScene(engine, name, warmup, frames));
+    }
+
+    const char* renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
+    if (json) {
+        std::printf("{\"renderer\": \"%s\", \"size\": [%d, %d], \"frames\": %d, \"scenes\": [",
+                    renderer ? renderer : "", width, height, frames);
+        for (std::size_t i = 0; i < results.size(); ++i) {
+            const Result& r = results[i];
+            std::printf("%s\n  {\"scene\": \"%s\", \"cpu_ms\": %.3f, \"gpu_scene_ms\": %.3f, "
+                        "\"gpu_final_ms\": %.3f}",
+                        i ? "," : "", r.name.c_str(), r.cpuMs, r.sceneMs, r.finalMs);
+        }
+        std::printf("\n]}\n");
+    } else {
+        std::printf("renderer: %s, final pass %dx%d, %d frames after %d warm-up (medians)\n",
+                    renderer ? renderer : "?", width, height, frames, warmup);
+        std::printf("%-16s %14s %16s %16s\n", "scene", "cpu ms/frame", "gpu scene ms",
+                    "gpu final ms");
+        for (const Result& r : results) {
+            std::printf("%-16s %14.2f %16.2f %16.2f\n", r.name.c_str(), r.cpuMs, r.sceneMs,
+                        r.finalMs);
+        }
+    }
+    engine.releaseSystems();
+    return 0;
+}

@@ -1,0 +1,427 @@
+// Renders the demo offline at a fixed frame rate through the demo's own
+// frame code: stills at chosen times, every frame of a range, or a video with
+// the matching stretch of the music.
+#include "audio/audio_analyzer.h"
+#include "audio/mp3_stream.h"
+#include "core/asset_archive.h"
+#include "core/clock.h"
+#include "core/engine.h"
+#include "render/gl.h"
+#include "render/headless_context.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#include <stb/stb_image_write.h>
+
+namespace {
+
+const char* const kUsage =
+    "usage: quex_capture (--at T1,T2,... | --from S --to E) [options]\n"
+    "  --at T1,T2,...      stills at these demo times (seconds)\n"
+    "  --from S --to E     every frame from S to E seconds (both included)\n"
+    "  --fps N             frames per second of the capture (default 60)\n"
+    "  --size WxH          size of the final picture (default 1920x1080)\n"
+    "  --out DIR           where the PNG files go (default .)\n"
+    "  --canvas            also write the 320 x 180 canvas as canvas_NNNNNN.png\n"
+    "  --palette           the 16-colour palette on (the C key)\n"
+    "  --preroll MODE      full (default): simulate every frame from 0;\n"
+    "                      none: start at the first requested time;\n"
+    "                      SECONDS: start that long before it\n"
+    "  --video FILE.mp4    pipe the frames and the music to ffmpeg (H.264 + AAC)\n"
+    "  --quiet             no progress bar\n";
+
+struct Options {
+    std::vector<double> at;
+    double from = -1.0;
+    double to = -1.0;
+    int fps = 60;
+    int width = 1920;
+    int height = 1080;
+    std::string out = ".";
+    bool canvas = false;
+    bool palette = false;
+    int prerollMode = 0; // 0 full, 1 none, 2 seconds
+    double prerollSeconds = 0.0;
+    std::string video;
+    bool quiet = false;
+};
+
+bool parseNumber(const char* text, double& value) {
+    char* end = nullptr;
+    value = std::strtod(text, &end);
+    return end != text && *end == '\0' && std::isfinite(value);
+}
+
+bool parseTimes(const char* text, std::vector<double>& times) {
+    std::string list = text;
+    std::size_t begin = 0;
+    while (begin <= list.size()) {
+        const std::size_t comma = list.find(',', begin);
+        const std::string item =
+            list.substr(begin, comma == std::string::npos ? std::string::npos : comma - begin);
+        double t = 0.0;
+        if (!parseNumber(item.c_str(), t) || t < 0.0) {
+            return false;
+        }
+        times.push_back(t);
+        if (comma == std::string::npos) {
+            break;
+        }
+        begin = comma + 1;
+    }
+    return !times.empty();
+}
+
+// Returns false (after printing why) for anything it cannot use.
+bool parseOptions(int argc, char** argv, Options& o) {
+    auto bad = [](const char* why, const char* arg) {
+        std::fprintf(stderr, "quex_capture: %s%s%s\n", why, arg ? ": " : "", arg ? arg : "");
+        return false;
+    };
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const bool hasValue = i + 1 < argc;
+        const char* value = hasValue ? argv[i + 1] : nullptr;
+        double number = 0.0;
+        if (a == "--canvas") {
+            o.canvas = true;
+        } else if (a == "--palette") {
+            o.palette = true;
+        } else if (a == "--quiet") {
+            o.quiet = true;
+        } else if (!hasValue) {
+            return bad("unknown option or missing value", argv[i]);
+        } else if (a == "--at") {
+            if (!parseTimes(value, o.at)) {
+                return bad("--at needs times in seconds, comma-separated", value);
+            }
+            ++i;
+        } else if (a == "--from" || a == "--to") {
+            if (!parseNumber(value, number) || number < 0.0) {
+                return bad("bad time", value);
+            }
+            (a == "--from" ? o.from : o.to) = number;
+            ++i;
+        } else if (a == "--fps") {
+            if (!parseNumber(value, number) || number < 1.0 || number > 1000.0 ||
+                number != std::floor(number)) {
+                return bad("--fps needs a whole number from 1 to 1000", value);
+            }
+            o.fps = static_cast<int>(number);
+            ++i;
+        } else if (a == "--size") {
+            int w = 0;
+            int h = 0;
+            char tail = 0;
+            if (std::sscanf(value, "%dx%d%c", &w, &h, &tail) != 2 || w < 1 || h < 1 || w > 8192 ||
+                h > 8192) {
+                return bad("--size needs WxH, each 1 to 8192", value);
+            }
+            o.width = w;
+            o.height = h;
+            ++i;
+        } else if (a == "--out") {
+            o.out = value;
+            ++i;
+        } else if (a == "--preroll") {
+            if (std::strcmp(value, "full") == 0) {
+                o.prerollMode = 0;
+            } else if (std::strcmp(value, "none") == 0) {
+                o.prerollMode = 1;
+            } else if (parseNumber(value, number) && number >= 0.0) {
+                o.prerollMode = 2;
+                o.prerollSeconds = number;
+            } else {
+                return bad("--preroll needs full, none or seconds", value);
+            }
+            ++i;
+        } else if (a == "--video") {
+            o.video = value;
+            ++i;
+        } else {
+            return bad("unknown option", argv[i]);
+        }
+    }
+    const bool range = o.from >= 0.0 || o.to >= 0.0;
+    if (o.at.empty() == !range) {
+        return bad("give either --at or --from and --to", nullptr);
+    }
+    if (range && (o.from < 0.0 || o.to < 0.0 || o.to < o.from)) {
+        return bad("--from and --to need 0 <= S <= E", nullptr);
+    }
+    return true;
+}
+
+bool commandExists(const char* name) {
+    const std::string check = std::string("command -v ") + name + " >/dev/null 2>&1";
+    return std::system(check.c_str()) == 0;
+}
+
+// The decoded music, handed to the analysis one frame's interval at a time.
+struct MusicFeed {
+    std::vector<float> samples;
+    int rate = 0;
+    int channels = 0;
+    AudioAnalyzer analyzer;
+
+    bool load() {
+        std::size_t size = 0;
+        const unsigned char* bytes = AssetArchive::find("assets/music/tune.mp3", &size);
+        if (bytes == nullptr || !decodeMp3(bytes, size, samples, rate, channels)) {
+            return false;
+        }
+        analyzer.setSampleRate(static_cast<float>(rate));
+        return true;
+    }
+
+    std::size_t frames() const { return channels ? samples.size() / channels : 0; }
+
+    // The same float division the player reports its length with.
+    double lengthSeconds() const {
+        return rate ? static_cast<double>(static_cast<float>(frames()) / static_cast<float>(rate))
+                    : 0.0;
+    }
+
+    std::size_t frameAt(double t) const {
+        const double f = std::floor(std::max(t, 0.0) * rate);
+        return std::min(static_cast<std::size_t>(f), frames());
+    }
+
+    // The samples played during the frame that ends at music time t.
+    void analyse(double t, double step) {
+        if (rate == 0) {
+            return;
+        }
+        const std::size_t a = frameAt(t - step);
+        const std::size_t b = frameAt(t);
+        analyzer.analyse(samples.data() + a * channels, b > a ? b - a : 0,
+                         static_cast<unsigned>(channels));
+    }
+};
+
+struct OutputTarget {
+    GLuint framebuffer = 0;
+    GLuint texture = 0;
+
+    void create(int w, int h) {
+        glGenTextures(1, &texture);
+        glBindTexture(GL_TEXTURE_2D, texture);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, w, h, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+        glBindTexture(GL_TEXTURE_2D, 0);
+        glGenFramebuffers(1, &framebuffer);
+        glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture, 0);
+        glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    }
+
+    void release() {
+        glDeleteFramebuffers(1, &framebuffer);
+        glDeleteTextures(1, &texture);
+    }
+};
+
+// RGB rows, top row first.
+std::vector<unsigned char> readRgb(GLuint framebuffer, int w, int h) {
+    std::vector<unsigned char> rgba(static_cast<std::size_t>(w) * h * 4);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
+    std::vector<unsigned char> rgb(static_cast<std::size_t>(w) * h * 3);
+    for (int y = 0; y < h; ++y) {
+        const unsigned char* src = rgba.data() + static_cast<std::size_t>(h - 1 - y) * w * 4;
+        unsigned char* dst = rgb.data() + static_cast<std::size_t>(y) * w * 3;
+        for (int x = 0; x < w; ++x) {
+            dst[x * 3 + 0] = src[x * 4 + 0];
+            dst[x * 3 + 1] = src[x * 4 + 1];
+            dst[x * 3 + 2] = src[x * 4 + 2];
+        }
+    }
+    return rgb;
+}
+
+bool writePng(const std::string& path, const std::vector<unsigned char>& rgb, int w, int h) {
+    if (stbi_write_png(path.c_str(), w, h, 3, rgb.data(), w * 3) == 0) {
+        std::fprintf(stderr, "quex_capture: cannot write %s\n", path.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool writeWav(const std::string& path, const float* interleaved, std::size_t frames, int channels,
+              int rate) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr) {
+        return false;
+    }
+    auto u32 = [f](std::uint32_t v) { std::fwrite(&v, 4, 1, f); };
+    auto u16 = [f](std::uint16_t v) { std::fwrite(&v, 2, 1, f); };
+    const std::uint32_t dataBytes = static_cast<std::uint32_t>(frames * channels * 4);
+    std::fwrite("RIFF", 1, 4, f);
+    u32(36 + dataBytes);
+    std::fwrite("WAVEfmt ", 1, 8, f);
+    u32(16);
+    u16(3); // IEEE float
+    u16(static_cast<std::uint16_t>(channels));
+    u32(static_cast<std::uint32_t>(rate));
+    u32(static_cast<std::uint32_t>(rate * channels * 4));
+    u16(static_cast<std::uint16_t>(channels * 4));
+    u16(32);
+    std::fwrite("data", 1, 4, f);
+    u32(dataBytes);
+    std::fwrite(interleaved, 4, frames * channels, f);
+    return std::fclose(f) == 0;
+}
+
+std::string frameName(const std::string& dir, const char* prefix, long frame) {
+    char name[64];
+    std::snprintf(name, sizeof name, "/%s_%06ld.png", prefix, frame);
+    return dir + name;
+}
+
+void progress(long done, long total, double elapsed) {
+    const double fps = elapsed > 0.0 ? done / elapsed : 0.0;
+    const double left = fps > 0.0 ? (total - done) / fps : 0.0;
+    const int width = 30;
+    const int filled = total ? static_cast<int>(width * done / total) : width;
+    std::fprintf(stderr, "\r[%.*s%*s] %ld/%ld frames  %.1f fps  %.0f s left   ", filled,
+                 "##############################", width - filled, "", done, total, fps, left);
+    std::fflush(stderr);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Options o;
+    if (!parseOptions(argc, argv, o)) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    if (!o.video.empty() && !commandExists("ffmpeg")) {
+        std::fprintf(stderr, "quex_capture: --video needs ffmpeg, which is not installed\n");
+        return 1;
+    }
+    mkdir(o.out.c_str(), 0755);
+
+    // Frames to keep, by frame number at the capture rate.
+    std::set<long> wanted;
+    if (!o.at.empty()) {
+        for (double t : o.at) {
+            wanted.insert(std::lround(t * o.fps));
+        }
+    } else {
+        for (long k = std::lround(o.from * o.fps); k <= std::lround(o.to * o.fps); ++k) {
+            wanted.insert(k);
+        }
+    }
+    const long first = *wanted.begin();
+    const long last = *wanted.rbegin();
+    long start = 0;
+    if (o.prerollMode == 1) {
+        start = first;
+    } else if (o.prerollMode == 2) {
+        start = std::max(0L, first - std::lround(o.prerollSeconds * o.fps));
+    }
+
+    HeadlessContext context;
+    if (!context.create()) {
+        return 1;
+    }
+    Engine engine;
+    if (!engine.initSystems(o.width, o.height, false)) {
+        return 1;
+    }
+    engine.paletteEnabled = o.palette;
+    MusicFeed music;
+    if (music.load()) {
+        engine.musicLength = music.lengthSeconds();
+    } else {
+        std::fprintf(stderr, "[Engine] running without audio\n");
+    }
+
+    OutputTarget target;
+    target.create(o.width, o.height);
+    engine.post.outputFramebuffer = target.framebuffer;
+
+    std::FILE* video = nullptr;
+    std::string wavPath;
+    if (!o.video.empty()) {
+        // The music under the captured stretch, cut where the frames are.
+        wavPath = o.out + "/.capture_audio.wav";
+        const std::size_t a = music.frameAt(static_cast<double>(first) / o.fps);
+        const std::size_t b = music.frameAt(static_cast<double>(last + 1) / o.fps);
+        const bool haveAudio = music.rate > 0 && b > a &&
+                               writeWav(wavPath, music.samples.data() + a * music.channels, b - a,
+                                        music.channels, music.rate);
+        char command[2048];
+        std::snprintf(command, sizeof command,
+                      "ffmpeg -loglevel error -y -f rawvideo -pix_fmt rgb24 -s %dx%d -r %d -i - "
+                      "%s%s%s -c:v libx264 -pix_fmt yuv420p -crf 18 %s -shortest '%s'",
+                      o.width, o.height, o.fps, haveAudio ? "-i '" : "",
+                      haveAudio ? wavPath.c_str() : "", haveAudio ? "'" : "",
+                      haveAudio ? "-c:a aac -b:a 256k" : "", o.video.c_str());
+        video = popen(command, "w");
+        if (video == nullptr) {
+            std::fprintf(stderr, "quex_capture: cannot start ffmpeg\n");
+            return 1;
+        }
+    }
+
+    const double step = 1.0 / o.fps;
+    const long total = last - start + 1;
+    const auto began = std::chrono::steady_clock::now();
+    bool ok = true;
+    double lastShown = -1.0;
+    for (long k = start; k <= last && ok; ++k) {
+        double t = static_cast<double>(k) / o.fps;
+        const LoopRange range =
+            loopRange(engine.musicLength, engine.timeline.endTime, engine.script.loopTime);
+        if (t >= range.end) {
+            t = wrapTime(t, range);
+        }
+        music.analyse(t, step);
+        engine.drawFrame(t, music.analyzer.bass, music.analyzer.treble);
+
+        if (wanted.count(k) != 0) {
+            const std::vector<unsigned char> picture =
+                readRgb(target.framebuffer, o.width, o.height);
+            if (video != nullptr) {
+                ok = std::fwrite(picture.data(), 1, picture.size(), video) == picture.size();
+            } else {
+                ok = writePng(frameName(o.out, "frame", k), picture, o.width, o.height);
+            }
+            if (ok && o.canvas) {
+                ok = writePng(frameName(o.out, "canvas", k),
+                              readRgb(engine.post.framebuffer, engine.post.canvasWidth,
+                                      engine.post.canvasHeight),
+                              engine.post.canvasWidth, engine.post.canvasHeight);
+            }
+        }
+        const double elapsed =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+        // A few updates a second are enough to read.
+        if (!o.quiet && (elapsed - lastShown >= 0.25 || k == last)) {
+            progress(k - start + 1, total, elapsed);
+            lastShown = elapsed;
+        }
+    }
+    if (!o.quiet) {
+        std::fputc('\n', stderr);
+    }
+    if (video != nullptr) {
+        ok = pclose(video) == 0 && ok;
+        std::remove(wavPath.c_str());
+    }
+    target.release();
+    engine.releaseSystems();
+    return ok ? 0 : 1;
+}
