@@ -1,7 +1,12 @@
 #pragma once
 
+#include "render/shader.h"
 #include "scenes/iscene.h"
 
+#include <cstdint>
+
+// Two one-bit planes spun and zoomed outwards every step, seeded at the
+// centre by bass (plane 0) and treble (plane 1).
 class BlitterTornadoScene : public IScene {
   public:
     void init(int width, int height) override;
@@ -11,9 +16,23 @@ class BlitterTornadoScene : public IScene {
     void render(double time, double localTime, float alpha) override;
     void release() override;
 
+    // For inspection: the state image holding the latest step, and the step count.
+    std::uint32_t stateTexture() const { return stateTextures[current]; }
+    int steps() const { return frame; }
+
   private:
     int width = 0;
     int height = 0;
+    std::uint32_t stateTextures[2] = {0, 0};
+    std::uint32_t stateFramebuffers[2] = {0, 0};
+    std::uint32_t vertexArray = 0;
+    Shader updateProgram;
+    Shader displayProgram;
+    int current = 0;
+    int frame = 0;
     float bass = 0.0f;
     float treble = 0.0f;
+    Float3 palLow{0.10f, 0.60f, 1.00f};
+    Float3 palMid{1.00f, 0.20f, 0.60f};
+    Float3 palHigh{1.00f, 0.90f, 0.40f};
 };

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "scenes/blob_scene_core.h"
 #include "scenes/iscene.h"
 
+// Organic cell layers lit with a gradient normal, specular and rim light.
 class BloodCellsScene : public IScene {
   public:
     void init(int width, int height) override;
@@ -11,9 +13,8 @@ class BloodCellsScene : public IScene {
     void render(double time, double localTime, float alpha) override;
     void release() override;
 
+    const BlobSceneCore& core() const { return shared; }
+
   private:
-    int width = 0;
-    int height = 0;
-    float bass = 0.0f;
-    float treble = 0.0f;
+    BlobSceneCore shared;
 };
