@@ -2,7 +2,7 @@
 
 #include "render/gl.h"
 #include "render/shaders.h"
-#include "scenes/render_target_guard.h"
+#include "scenes/render_target.h"
 
 namespace {
 
@@ -188,7 +188,8 @@ void BlitterTornadoScene::render(double time, double, float alpha) {
     if (stateFramebuffers[0] == 0) {
         return; // never initialised
     }
-    const SavedRenderTarget canvas = SavedRenderTarget::capture();
+    SavedTarget canvas;
+    canvas.capture();
     glDisable(GL_BLEND);
     glBindVertexArray(vertexArray);
     glViewport(0, 0, width, height);

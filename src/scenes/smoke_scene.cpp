@@ -3,7 +3,7 @@
 #include "core/log.h"
 #include "render/gl.h"
 #include "render/shaders.h"
-#include "scenes/render_target_guard.h"
+#include "scenes/render_target.h"
 
 #include <cmath>
 #include <string>
@@ -397,7 +397,8 @@ void SmokeScene::step(double time) {
     if (framebuffer == 0) {
         return; // never initialised
     }
-    const SavedRenderTarget canvas = SavedRenderTarget::capture();
+    SavedTarget canvas;
+    canvas.capture();
     glDisable(GL_BLEND);
     glBindVertexArray(vertexArray);
     const int v = velocityIndex;
