@@ -72,28 +72,6 @@ std::string entryPath(const OverlayEntry& entry) {
     return std::string(entry.path, strnlen(entry.path, sizeof entry.path));
 }
 
-OverlaySprite spriteFromEntry(const OverlayEntry& entry) {
-    OverlaySprite sprite;
-    sprite.x = entry.x;
-    sprite.y = entry.y;
-    sprite.start = entry.start;
-    sprite.end = entry.end;
-    sprite.fadeIn = entry.fadeIn;
-    sprite.fadeOut = entry.fadeOut;
-    sprite.drift = entry.drift;
-    sprite.travelSpeed = entry.travelSpeed;
-    sprite.travelX = entry.travelX;
-    sprite.travelY = entry.travelY;
-    sprite.glow = entry.glow;
-    sprite.glowColor = entry.glowColor;
-    sprite.glowGain = entry.glowGain;
-    sprite.glowRadius = entry.glowRadius;
-    sprite.glowInt = entry.glowInt;
-    sprite.path = entryPath(entry);
-    sprite.id = entry.id;
-    return sprite;
-}
-
 // Everything the script may change without a reload; travel state stays.
 void refreshFromEntry(OverlaySprite& sprite, const OverlayEntry& entry) {
     sprite.x = entry.x;
@@ -111,6 +89,14 @@ void refreshFromEntry(OverlaySprite& sprite, const OverlayEntry& entry) {
     sprite.glowGain = entry.glowGain;
     sprite.glowRadius = entry.glowRadius;
     sprite.glowInt = entry.glowInt;
+}
+
+OverlaySprite spriteFromEntry(const OverlayEntry& entry) {
+    OverlaySprite sprite;
+    refreshFromEntry(sprite, entry);
+    sprite.path = entryPath(entry);
+    sprite.id = entry.id;
+    return sprite;
 }
 
 // Native size on success; a failed load leaves the sprite 0 x 0 and undrawn.

@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Regenerates every generated asset byte for byte: the pictures, the font
+# atlas, the mask (with the review contact sheet) and the music. The shipped
+# script assets/demo.txt is written by hand. Usage: tools/make_assets.sh [BUILD_DIR]
+set -euo pipefail
+here=$(dirname "$0")
+bash "$here/make_pictures.sh" "$@"
+bash "$here/make_music.sh" "$@"
