@@ -3,9 +3,11 @@
 #include "render/gl.h"
 #include "render/shaders.h"
 
+#include <string>
+
 namespace {
 
-const char* const kAdvectFS = R"(
+const char* const kAdvectUniforms = R"(
 #version 330 core
 uniform sampler2D u_vel;
 uniform vec2 u_resolution;
@@ -15,6 +17,10 @@ uniform float u_audio_bass;
 uniform float u_audio_treble;
 out vec4 frag_color;
 
+)";
+
+// Where the two dye pumps are; the velocity and the dye passes must agree.
+const char* const kPumpCentres = R"(
 vec2 leftPumpCentre(float t) {
     return vec2(0.30 + 0.10 * sin(0.19 * t), 0.50 + 0.12 * cos(0.17 * t));
 }
@@ -22,7 +28,9 @@ vec2 leftPumpCentre(float t) {
 vec2 rightPumpCentre(float t) {
     return vec2(0.70 + 0.10 * cos(0.23 * t), 0.50 + 0.12 * sin(0.21 * t));
 }
+)";
 
+const char* const kAdvectMain = R"(
 vec2 chaosPumpCentre(float t) {
     return vec2(0.50 + 0.22 * sin(1.4 * t), 0.50 + 0.18 * cos(1.1 * t));
 }
@@ -107,7 +115,7 @@ void main() {
 }
 )";
 
-const char* const kDyeFS = R"(
+const char* const kDyeUniforms = R"(
 #version 330 core
 uniform sampler2D u_dye;
 uniform sampler2D u_vel;
@@ -118,14 +126,9 @@ uniform float u_audio_bass;
 uniform float u_audio_treble;
 out vec4 frag_color;
 
-vec2 leftPumpCentre(float t) {
-    return vec2(0.30 + 0.10 * sin(0.19 * t), 0.50 + 0.12 * cos(0.17 * t));
-}
+)";
 
-vec2 rightPumpCentre(float t) {
-    return vec2(0.70 + 0.10 * cos(0.23 * t), 0.50 + 0.12 * sin(0.21 * t));
-}
-
+const char* const kDyeMain = R"(
 vec3 hsv2rgb(float h, float s, float v) {
     vec3 p = abs(fract(h + vec3(1.0, 2.0 / 3.0, 1.0 / 3.0)) * 6.0 - 3.0);
     return v * mix(vec3(1.0), clamp(p - 1.0, 0.0, 1.0), s);
@@ -198,11 +201,12 @@ void FluidScene::init(int w, int h) {
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
 
     glGenVertexArrays(1, &vertexArray);
-    advectProgram.load(kFullscreenVS, kAdvectFS);
+    advectProgram.load(kFullscreenVS,
+                       (std::string(kAdvectUniforms) + kPumpCentres + kAdvectMain).c_str());
     divergenceProgram.load(kFullscreenVS, kDivergenceFS);
     pressureProgram.load(kFullscreenVS, kPressureFS);
     gradientProgram.load(kFullscreenVS, kGradientFS);
-    dyeProgram.load(kFullscreenVS, kDyeFS);
+    dyeProgram.load(kFullscreenVS, (std::string(kDyeUniforms) + kPumpCentres + kDyeMain).c_str());
     displayProgram.load(kFullscreenVS, kDisplayFS);
 }
 
