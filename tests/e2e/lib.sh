@@ -11,7 +11,8 @@ fail() {
 in_xvfb() {
   if [[ -z "${QUEX_IN_XVFB:-}" ]]; then
     export QUEX_IN_XVFB=1
-    exec xvfb-run -a -s "-screen 0 1280x720x24" bash "$0" "$@"
+    # -noreset: the server must not restart when one demo run ends and the next starts.
+    exec xvfb-run -a -s "-screen 0 1280x720x24 -noreset" bash "$0" "$@"
   fi
 }
 
