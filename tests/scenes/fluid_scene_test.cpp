@@ -1,5 +1,5 @@
+#include "scene_fixture.h"
 #include "scenes/fluid_scene.h"
-#include "support/gl_test.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -7,23 +7,8 @@
 
 namespace {
 
-class FluidSceneTest : public GlTest {
+class FluidSceneTest : public SceneTest<FluidScene> {
   protected:
-    void SetUp() override {
-        GlTest::SetUp();
-        if (IsSkipped()) {
-            return;
-        }
-        scene.init(320, 180);
-        scene.setAudio(0.0f, 0.0f);
-        canvas.create(320, 180);
-        canvas.clear(0.0f, 0.0f, 0.0f, 1.0f);
-    }
-    void TearDown() override {
-        scene.release();
-        canvas.release();
-    }
-
     void steps(int count, double time, float alpha = 1.0f) {
         for (int i = 0; i < count; ++i) {
             scene.render(time, time, alpha);
@@ -42,9 +27,6 @@ class FluidSceneTest : public GlTest {
             writePng(std::string(dir) + "/" + name + ".png", canvas.read(), 320, 180);
         }
     }
-
-    TestTarget canvas;
-    FluidScene scene;
 };
 
 // Centroid of the red channel left of x = 160 (the cyan injected later adds

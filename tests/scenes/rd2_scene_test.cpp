@@ -1,5 +1,5 @@
+#include "scene_fixture.h"
 #include "scenes/rd2_scene.h"
-#include "support/gl_test.h"
 
 #include <cstdlib>
 #include <string>
@@ -45,23 +45,8 @@ ChannelStats channelStats(const std::vector<std::uint8_t>& rgba, int channel) {
     return s;
 }
 
-class Rd2SceneTest : public GlTest {
+class Rd2SceneTest : public SceneTest<Rd2Scene> {
   protected:
-    void SetUp() override {
-        GlTest::SetUp();
-        if (IsSkipped()) {
-            return;
-        }
-        scene.init(320, 180);
-        scene.setAudio(0.0f, 0.0f);
-        canvas.create(320, 180);
-        canvas.clear(0.0f, 0.0f, 0.0f, 1.0f);
-    }
-    void TearDown() override {
-        scene.release();
-        canvas.release();
-    }
-
     void step(Rd2Scene& s, double time, bool customPalette) {
         s.setPalette(customPalette, kLow, kMid, kHigh);
         s.render(time, time, 1.0f);
@@ -72,9 +57,6 @@ class Rd2SceneTest : public GlTest {
             writePng(std::string(dir) + "/" + name + ".png", canvas.read(), 320, 180);
         }
     }
-
-    TestTarget canvas;
-    Rd2Scene scene;
 };
 
 } // namespace

@@ -1,5 +1,5 @@
+#include "scene_fixture.h"
 #include "scenes/road_scene.h"
-#include "support/gl_test.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -11,27 +11,20 @@ constexpr Float3 kLow{0.0f, 0.0f, 0.15f};
 constexpr Float3 kMid{0.0f, 0.06f, 0.27f};
 constexpr Float3 kHigh{0.01f, 0.04f, 0.12f};
 
-class RoadSceneTest : public GlTest {
+class RoadSceneTest : public SceneTest<RoadScene> {
   protected:
+    RoadSceneTest() : SceneTest(0.5f) {}
+
     void SetUp() override {
-        GlTest::SetUp();
+        SceneTest::SetUp();
         if (IsSkipped()) {
             return;
         }
-        scene.init(320, 180);
-        scene.setAudio(0.0f, 0.0f);
-        canvas.create(320, 180);
-        canvas.clear(0.5f, 0.5f, 0.5f, 1.0f);
         computeRoadRows(0.0f, kRoadHorizon, rows);
         std::vector<RoadSprite> sprites;
         buildRoadSprites(sprites);
         projectRoadSprites(sprites, rows, 0.0f, 589.0f, kRoadHorizon, 320, projected);
     }
-    void TearDown() override {
-        scene.release();
-        canvas.release();
-    }
-
     // True where no sprite (nor the vehicle) can cover pixel (x, row) at cam 0.
     bool clearOfSprites(float x, float row) const {
         for (const ProjectedSprite& s : projected) {
@@ -51,8 +44,6 @@ class RoadSceneTest : public GlTest {
         }
     }
 
-    TestTarget canvas;
-    RoadScene scene;
     RoadRows rows;
     std::vector<ProjectedSprite> projected;
 };
