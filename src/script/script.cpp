@@ -24,6 +24,15 @@ double inverseRate(const DemoScript& script) {
     return 1.0 / static_cast<double>(script.fps);
 }
 
+// Start, end and both fades of a scene, overlay or stab entry, from frames.
+template <typename Entry>
+void setSpan(Entry& entry, int start, int end, int fadeIn, int fadeOut, double inv) {
+    entry.start = framesToSeconds(start, inv);
+    entry.end = framesToSeconds(end, inv);
+    entry.fadeIn = fadeSeconds(fadeIn, inv);
+    entry.fadeOut = fadeSeconds(fadeOut, inv);
+}
+
 // Reads the value right after `key`, wherever the key stands in the line.
 int readKey3(const char* line, const char* key, Float3& out) {
     const char* at = std::strstr(line, key);
@@ -93,11 +102,7 @@ void parseScene(const char* line, const char* words, DemoScript& script) {
         log(stderr, "[Script] bad scene line: %s", line);
         return;
     }
-    const double inv = inverseRate(script);
-    entry.start = framesToSeconds(start, inv);
-    entry.end = framesToSeconds(end, inv);
-    entry.fadeIn = fadeSeconds(fadeIn, inv);
-    entry.fadeOut = fadeSeconds(fadeOut, inv);
+    setSpan(entry, start, end, fadeIn, fadeOut, inverseRate(script));
 
     if (const char* paren = std::strchr(line, '(')) {
         Palette3& p = entry.palette;
@@ -131,11 +136,7 @@ void parseOverlay(const char* line, const char* words, DemoScript& script) {
         log(stderr, "[Script] bad overlay line: %s", line);
         return;
     }
-    const double inv = inverseRate(script);
-    entry.start = framesToSeconds(start, inv);
-    entry.end = framesToSeconds(end, inv);
-    entry.fadeIn = fadeSeconds(fadeIn, inv);
-    entry.fadeOut = fadeSeconds(fadeOut, inv);
+    setSpan(entry, start, end, fadeIn, fadeOut, inverseRate(script));
 
     int drift = 0;
     if (std::sscanf(words, "%*s %*s %*f %*f %*d %*d %*d %*d %d", &drift) == 1) {
@@ -180,11 +181,7 @@ void parseTextStab(const char* line, const char* words, DemoScript& script) {
         log(stderr, "[Script] bad textstab line: %s", line);
         return;
     }
-    const double inv = inverseRate(script);
-    entry.start = framesToSeconds(start, inv);
-    entry.end = framesToSeconds(end, inv);
-    entry.fadeIn = fadeSeconds(fadeIn, inv);
-    entry.fadeOut = fadeSeconds(fadeOut, inv);
+    setSpan(entry, start, end, fadeIn, fadeOut, inverseRate(script));
     if (!readQuoted(line, entry.text)) {
         log(stderr, "[Script] textstab missing quoted text: %s", line);
         return;
