@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs (and, with --test, what the test
 # suite needs too). Idempotent: apt runs only when something is missing.
+# --list prints the packages instead of installing them.
 set -euo pipefail
 
 build_packages=(
   build-essential cmake pkg-config python3-glad
-  libglfw3-dev libstb-dev zlib1g-dev libsdl2-dev libmpg123-dev libegl-dev libgl-dev
+  libglfw3-dev libstb-dev zlib1g-dev libsdl2-dev libmpg123-dev libboost-dev libegl-dev libgl-dev
   libgl1-mesa-dri libegl-mesa0
 )
 test_packages=(
@@ -13,9 +14,23 @@ test_packages=(
   ffmpeg lame sox
 )
 
+with_tests=0
+list_only=0
+for arg in "$@"; do
+  case "$arg" in
+    --test) with_tests=1 ;;
+    --list) list_only=1 ;;
+    *) echo "install-deps.sh: unknown option $arg (use --test, --list)" >&2; exit 2 ;;
+  esac
+done
+
 wanted=("${build_packages[@]}")
-if [[ "${1:-}" == "--test" ]]; then
+if ((with_tests)); then
   wanted+=("${test_packages[@]}")
+fi
+if ((list_only)); then
+  printf '%s\n' "${wanted[@]}"
+  exit 0
 fi
 
 missing=()
