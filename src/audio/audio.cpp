@@ -197,6 +197,46 @@ void Audio::seek(double seconds) {
     state->sound.seekSeconds(seconds);
 }
 
+void Audio::setLoopStart(double seconds) {
+    Sound& s = state->sound;
+    if (!state->soundReady || !(seconds > 0.0)) {
+        if (state->soundReady) {
+            s.setLoopStartFrame(0);
+        }
+        return;
+    }
+    const double frame = std::floor(seconds * static_cast<double>(s.sampleRate()));
+    s.setLoopStartFrame(frame < static_cast<double>(s.lengthFrames())
+                            ? static_cast<std::uint64_t>(frame)
+                            : 0);
+}
+
+void Audio::syncLoop(double seconds) {
+    if (!state->soundReady || !state->engineReady || std::isnan(seconds)) {
+        return;
+    }
+    const Sound& s = state->sound;
+    const double rate = static_cast<double>(s.sampleRate());
+    const double loopStart = static_cast<double>(s.loopStartFrame()) / rate;
+    const double span = static_cast<double>(s.lengthFrames()) / rate - loopStart;
+    // The distance around the loop, so the end and the loop start are close.
+    double ahead = positionSeconds() - seconds;
+    if (span > 0.0) {
+        ahead = std::remainder(ahead, span);
+    }
+    if (std::fabs(ahead) > kSyncTolerance) {
+        seek(seconds);
+    }
+}
+
+double Audio::positionSeconds() const {
+    if (!state->soundReady || state->sound.sampleRate() <= 0) {
+        return 0.0;
+    }
+    return static_cast<double>(state->sound.cursorFrame()) /
+           static_cast<double>(state->sound.sampleRate());
+}
+
 void Audio::update() {
     Block& b = *state;
     if (!b.tapReady) {

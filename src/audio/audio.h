@@ -20,6 +20,14 @@ class Audio {
     void pause();
     void resume();
     void seek(double seconds);
+    // Where the music goes on, without a gap, when it reaches its end.
+    void setLoopStart(double seconds);
+    // The demo clock wrapped to `seconds`. The music loops by itself at the
+    // same point, so it is moved only when it has drifted from the clock by
+    // more than kSyncTolerance: a seek here would otherwise be heard twice.
+    void syncLoop(double seconds);
+    // The music time that the device is handed next (0 without music).
+    double positionSeconds() const;
     void update();
     float bass() const;
     float treble() const;
@@ -31,7 +39,12 @@ class Audio {
     // The device's format: the analysis and the sound convert to it.
     static constexpr int kEngineRate = 48000;
     static constexpr unsigned kEngineChannels = 2;
-    static constexpr int kPeriodFrames = 2048;
+    // 40 ms, which SDL's pacing (in whole milliseconds) keeps exactly.
+    static constexpr int kPeriodFrames = 1920;
+    // How far ahead of the clock the music may be handed to the device in
+    // steady play: two periods and a frame.
+    static constexpr double kSyncTolerance =
+        2.0 * kPeriodFrames / kEngineRate + 1.0 / 60.0;
 
   private:
     bool setUpEngine();

@@ -25,8 +25,13 @@ bool Sound::setUp(int sourceRate, unsigned sourceChannels, std::uint64_t frames)
     chunkPosition = 0;
     current.assign(channels, 0.0f);
     next.assign(channels, 0.0f);
+    sourcePosition = 0;
+    currentFrame = 0;
+    nextSourceFrame = 0;
     playing.store(false, std::memory_order_relaxed);
     seekTarget.store(kNoSeek, std::memory_order_relaxed);
+    loopStart.store(0, std::memory_order_relaxed);
+    cursor.store(0, std::memory_order_relaxed);
     live.store(true, std::memory_order_release);
     return true;
 }
@@ -86,60 +91,68 @@ void Sound::seekFrame(std::uint64_t frame) {
     seekTarget.store(std::min(frame, length), std::memory_order_release);
 }
 
+void Sound::setLoopStartFrame(std::uint64_t frame) {
+    loopStart.store(frame < length ? frame : 0, std::memory_order_release);
+}
+
 std::size_t Sound::readSource(float* out, std::size_t frames) {
+    std::size_t n = 0;
     if (stream != nullptr) {
-        return stream->read(out, frames);
+        n = stream->read(out, frames);
+    } else {
+        const std::uint64_t left = length - std::min(pcmPosition, length);
+        n = static_cast<std::size_t>(std::min<std::uint64_t>(frames, left));
+        std::memcpy(out, pcm.data() + pcmPosition * channels, n * channels * sizeof(float));
+        pcmPosition += n;
     }
-    const std::uint64_t left = length - std::min(pcmPosition, length);
-    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(frames, left));
-    std::memcpy(out, pcm.data() + pcmPosition * channels, n * channels * sizeof(float));
-    pcmPosition += n;
+    sourcePosition += n;
     return n;
 }
 
 void Sound::seekSource(std::uint64_t frame) {
+    frame = std::min(frame, length);
     if (stream != nullptr) {
         stream->seek(frame);
     } else {
-        pcmPosition = std::min(frame, length);
+        pcmPosition = frame;
     }
+    sourcePosition = frame;
 }
 
-// Reads from the source, going back to its start at the end; silence if the
-// source gives nothing even from its start.
-std::size_t Sound::readLooping(float* out, std::size_t frames) {
-    std::size_t got = 0;
-    bool rewound = false;
-    while (got < frames) {
-        const std::size_t n = readSource(out + got * channels, frames - got);
-        got += n;
-        if (got == frames || (n == 0 && rewound)) {
-            break;
-        }
-        seekSource(0);
-        rewound = true;
+// One run of consecutive source frames; at the source's end the next run
+// starts at the loop start, so the end flows straight into it. Nothing when
+// the source gives nothing even from there.
+std::size_t Sound::readChunk(float* out, std::size_t frames) {
+    chunkFirst = sourcePosition;
+    std::size_t n = readSource(out, frames);
+    if (n == 0) {
+        seekSource(loopStart.load(std::memory_order_acquire));
+        chunkFirst = sourcePosition;
+        n = readSource(out, frames);
     }
-    std::fill(out + got * channels, out + frames * channels, 0.0f);
-    return got;
+    return n;
 }
 
-const float* Sound::nextFrame() {
+// The next source frame, and its position in the source through `frame`.
+const float* Sound::nextFrame(std::uint64_t& frame) {
     if (chunkPosition >= chunkFrames) {
-        chunkFrames = readLooping(chunk.data(), kChunkFrames);
+        chunkFrames = readChunk(chunk.data(), kChunkFrames);
         chunkPosition = 0;
         if (chunkFrames == 0) {
             // Nothing to play at all: hold silence.
             std::fill(chunk.begin(), chunk.begin() + channels, 0.0f);
+            frame = chunkFirst;
             return chunk.data();
         }
     }
+    frame = chunkFirst + chunkPosition;
     return chunk.data() + (chunkPosition++) * channels;
 }
 
 void Sound::prime() {
-    const float* a = nextFrame();
+    const float* a = nextFrame(currentFrame);
     std::copy(a, a + channels, current.begin());
-    const float* b = nextFrame();
+    const float* b = nextFrame(nextSourceFrame);
     std::copy(b, b + channels, next.begin());
     fraction = 0.0;
     primed = true;
@@ -156,6 +169,7 @@ void Sound::render(float* out, std::size_t frames) {
         chunkFrames = 0;
         chunkPosition = 0;
         primed = false;
+        cursor.store(sourcePosition, std::memory_order_release);
     }
     if (!playing.load(std::memory_order_acquire)) {
         std::fill(out, out + frames * outputChannels, 0.0f);
@@ -177,8 +191,10 @@ void Sound::render(float* out, std::size_t frames) {
         while (fraction >= 1.0) {
             fraction -= 1.0;
             std::copy(next.begin(), next.end(), current.begin());
-            const float* b = nextFrame();
+            currentFrame = nextSourceFrame;
+            const float* b = nextFrame(nextSourceFrame);
             std::copy(b, b + channels, next.begin());
         }
     }
+    cursor.store(currentFrame, std::memory_order_release);
 }

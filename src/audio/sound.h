@@ -9,8 +9,9 @@ class Mp3Stream;
 
 // The music as the audio thread plays it: a looping source (an MP3 stream
 // decoded as it plays, or PCM decoded up front) converted to the device's
-// rate and channel count. Start, stop and seek are requests through atomics;
-// the audio thread carries them out in render().
+// rate and channel count. At its end it goes on from the loop start without a
+// gap. Start, stop, seek and the loop start are requests through atomics; the
+// audio thread carries them out in render().
 class Sound {
   public:
     static constexpr std::size_t kChunkFrames = 1024;
@@ -35,9 +36,16 @@ class Sound {
     void stop() { playing.store(false, std::memory_order_release); }
     bool isPlaying() const { return playing.load(std::memory_order_acquire); }
     // Seeks by the music's own rate; beyond the end it clamps to the end,
-    // which loops to the start. t must be finite and not negative.
+    // which loops to the loop start. t must be finite and not negative.
     void seekSeconds(double t);
     void seekFrame(std::uint64_t frame);
+    // Where the music goes on when it reaches its end; 0 at first, and 0 for
+    // a frame at or past the end.
+    void setLoopStartFrame(std::uint64_t frame);
+    std::uint64_t loopStartFrame() const { return loopStart.load(std::memory_order_acquire); }
+    // The source frame that the next rendered frame starts from, as of the
+    // audio thread's last render.
+    std::uint64_t cursorFrame() const { return cursor.load(std::memory_order_acquire); }
 
     // Audio thread: `frames` interleaved frames at the output format into out;
     // silence while stopped or before the sound is ready.
@@ -46,9 +54,9 @@ class Sound {
   private:
     bool setUp(int sourceRate, unsigned sourceChannels, std::uint64_t frames);
     std::size_t readSource(float* out, std::size_t frames);
-    std::size_t readLooping(float* out, std::size_t frames);
+    std::size_t readChunk(float* out, std::size_t frames);
     void seekSource(std::uint64_t frame);
-    const float* nextFrame();
+    const float* nextFrame(std::uint64_t& frame);
     void prime();
 
     static constexpr std::uint64_t kNoSeek = ~std::uint64_t{0};
@@ -56,10 +64,14 @@ class Sound {
     std::atomic<bool> live{false};
     std::atomic<bool> playing{false};
     std::atomic<std::uint64_t> seekTarget{kNoSeek};
+    std::atomic<std::uint64_t> loopStart{0};
+    std::atomic<std::uint64_t> cursor{0};
 
     Mp3Stream* stream = nullptr;
     std::vector<float> pcm;
     std::uint64_t pcmPosition = 0;
+    // The source frame the next read starts from.
+    std::uint64_t sourcePosition = 0;
     int rate = 0;
     unsigned channels = 0;
     std::uint64_t length = 0;
@@ -73,6 +85,9 @@ class Sound {
     std::vector<float> chunk;
     std::size_t chunkFrames = 0;
     std::size_t chunkPosition = 0;
+    std::uint64_t chunkFirst = 0; // source frame of the chunk's first frame
     std::vector<float> current;
     std::vector<float> next;
+    std::uint64_t currentFrame = 0; // source frame held in `current`
+    std::uint64_t nextSourceFrame = 0; // source frame held in `next`
 };

@@ -15,13 +15,22 @@ namespace {
 const char* const kScriptName = "assets/demo.txt";
 const char* const kMusicName = "assets/music/tune.mp3";
 
-// A key acts only on the frame it goes down.
-bool pressed(GLFWwindow* handle, int key, bool& wasDown) {
-    const bool down = glfwGetKey(handle, key) == GLFW_PRESS;
-    const bool edge = down && !wasDown;
-    wasDown = down;
-    return edge;
-}
+// The demo's window as the frame loop's host.
+class WindowHost final : public FrameHost {
+  public:
+    explicit WindowHost(Window& w) : window(w) {}
+    double now() override { return glfwGetTime(); }
+    int takePresses(int key) override { return window.keys.takePresses(key); }
+    bool shouldClose() override { return window.shouldClose(); }
+    void requestClose() override { glfwSetWindowShouldClose(window.handle, GLFW_TRUE); }
+    void swapAndPoll() override { window.swapAndPoll(); }
+    void sleepFor(double seconds) override {
+        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    }
+
+  private:
+    Window& window;
+};
 
 } // namespace
 
@@ -106,62 +115,72 @@ void Engine::drawFrame(double t, float bass, float treble) {
 }
 
 void Engine::run() {
-    GLFWwindow* handle = window.handle;
-    double lastTarget = glfwGetTime();
-    bool f1Down = false;
-    bool escapeDown = false;
-    bool spaceDown = false;
-    bool pDown = false;
-    bool cDown = false;
-    if (window.shouldClose()) {
+    WindowHost host(window);
+    run(host);
+}
+
+void Engine::run(FrameHost& host) {
+    double lastTarget = host.now();
+    if (host.shouldClose()) {
         return;
     }
+    // Every press since the last frame acts once, in a fixed order, so a tap
+    // shorter than a frame is not lost. With the inert editor Escape always
+    // quits and Space is never read.
+    // The device plays on for what it had buffered after a pause, so the
+    // music restarts from the frozen time itself rather than where it stopped.
+    const auto togglePauseNow = [&] {
+        togglePause(paused, pauseTime, startOffset, currentTime, host.now());
+        if (paused) {
+            audio.pause();
+        } else {
+            audio.seek(pauseTime);
+            audio.resume();
+        }
+    };
 
     do {
-        // Keys, in a fixed order; with the inert editor Escape always quits
-        // and Space is never read.
-        if (pressed(handle, GLFW_KEY_F1, f1Down)) {
+        for (int n = host.takePresses(GLFW_KEY_F1); n > 0; --n) {
             editor.toggle();
         }
-        if (pressed(handle, GLFW_KEY_ESCAPE, escapeDown)) {
+        for (int n = host.takePresses(GLFW_KEY_ESCAPE); n > 0; --n) {
             if (editor.isOpen()) {
                 if (!editor.wantsKeyboard()) {
                     editor.close();
                 }
             } else {
-                glfwSetWindowShouldClose(handle, GLFW_TRUE);
+                host.requestClose();
             }
         }
+        // Presses of keys that are not read now are dropped, not kept for later.
+        const int space = host.takePresses(GLFW_KEY_SPACE);
+        const int p = host.takePresses(GLFW_KEY_P);
+        const int c = host.takePresses(GLFW_KEY_C);
         if (editor.isOpen() && !editor.wantsKeyboard()) {
-            if (pressed(handle, GLFW_KEY_SPACE, spaceDown)) {
-                togglePause(paused, pauseTime, startOffset, currentTime, glfwGetTime());
-                paused ? audio.pause() : audio.resume();
+            for (int n = space; n > 0; --n) {
+                togglePauseNow();
             }
-        } else {
-            spaceDown = false;
         }
         if (!editor.isOpen()) {
-            const bool p = pressed(handle, GLFW_KEY_P, pDown);
-            const bool c = pressed(handle, GLFW_KEY_C, cDown);
-            if (c) {
+            if (c % 2 != 0) {
                 paletteEnabled = !paletteEnabled;
             }
-            if (p) {
-                togglePause(paused, pauseTime, startOffset, currentTime, glfwGetTime());
-                paused ? audio.pause() : audio.resume();
+            for (int n = p; n > 0; --n) {
+                togglePauseNow();
             }
         }
 
         const LoopRange range = loopRange(musicLength, timeline.endTime, script.loopTime);
+        audio.setLoopStart(range.start);
         double t;
         if (!paused) {
-            t = glfwGetTime() - startOffset;
+            t = host.now() - startOffset;
             currentTime = t;
             if (t >= range.end) {
                 const double n = wrapTime(t, range);
-                startOffset = glfwGetTime() - n;
+                startOffset = host.now() - n;
                 currentTime = n;
-                audio.seek(n);
+                audio.syncLoop(n);
                 frameCounter = frameNumberAt(n);
                 t = n;
             }
@@ -176,7 +195,7 @@ void Engine::run() {
         editor.draw(*this, t);
         double seekTo = 0.0;
         if (editor.takeSeek(seekTo)) {
-            startOffset = glfwGetTime() - seekTo;
+            startOffset = host.now() - seekTo;
             if (paused) {
                 pauseTime = seekTo;
             }
@@ -184,21 +203,21 @@ void Engine::run() {
             frameCounter = frameNumberAt(seekTo);
         }
 
-        window.swapAndPoll();
+        host.swapAndPoll();
         if (!paused) {
             ++frameCounter;
         }
 
-        const PaceStep step = paceFrame(lastTarget, glfwGetTime());
+        const PaceStep step = paceFrame(lastTarget, host.now());
         lastTarget = step.lastTarget;
         if (step.wait) {
             if (step.sleepSeconds > 0.0) {
-                std::this_thread::sleep_for(std::chrono::duration<double>(step.sleepSeconds));
+                host.sleepFor(step.sleepSeconds);
             }
-            while (glfwGetTime() < step.target) {
+            while (host.now() < step.target) {
             }
         }
-    } while (!window.shouldClose());
+    } while (!host.shouldClose());
 }
 
 void Engine::releaseSystems() {

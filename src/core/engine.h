@@ -2,6 +2,7 @@
 
 #include "audio/audio.h"
 #include "core/editor_hook.h"
+#include "core/frame_host.h"
 #include "core/window.h"
 #include "render/overlay_manager.h"
 #include "render/post_process.h"
@@ -35,7 +36,10 @@ class Engine {
     bool paletteEnabled = false;
 
     bool init();
+    // The frame loop on the demo's window until its close flag is set.
     void run();
+    // The same loop on any host: its timer, keys, swap and sleep.
+    void run(FrameHost& host);
     void shutdown();
 
     // Start-up once a GL context is current, from the archive to the music's

@@ -7,8 +7,12 @@
 
 namespace {
 
-// Keys are polled by the frame loop; events are deliberately dropped.
-void ignoreKey(GLFWwindow*, int, int, int, int) {}
+// Presses are latched so the frame loop sees a tap that ended before it looked.
+void latchKey(GLFWwindow* handle, int key, int, int action, int) {
+    if (auto* window = static_cast<Window*>(glfwGetWindowUserPointer(handle))) {
+        window->keys.onKey(key, action);
+    }
+}
 
 } // namespace
 
@@ -52,7 +56,8 @@ bool Window::create(const char* title) {
         return false;
     }
     glfwMakeContextCurrent(handle);
-    glfwSetKeyCallback(handle, ignoreKey);
+    glfwSetWindowUserPointer(handle, this);
+    glfwSetKeyCallback(handle, latchKey);
     glfwSetInputMode(handle, GLFW_CURSOR, GLFW_CURSOR_HIDDEN);
     glfwSwapInterval(0);
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/key_latch.h"
+
 #include <cstdint>
 
 struct GLFWwindow;
@@ -10,6 +12,8 @@ class Window {
     GLFWwindow* handle = nullptr;
     std::int32_t width = 0;
     std::int32_t height = 0;
+    // Fed by the key callback while events are polled.
+    KeyLatch keys;
 
     bool create(const char* title);
     bool shouldClose() const;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/disk_device.h"
+
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -21,24 +23,6 @@ struct TestMusic {
 const TestMusic* longStereoMusic();
 // 3 s of mono at 44.1 kHz.
 const TestMusic* shortMonoMusic();
-
-// SDL's disk driver writing what is played into a file, pacing itself at
-// about `speed` times real time.
-class DiskDevice {
-  public:
-    explicit DiskDevice(int speed = 20);
-    ~DiskDevice();
-    DiskDevice(const DiskDevice&) = delete;
-    DiskDevice& operator=(const DiskDevice&) = delete;
-
-    std::size_t framesWritten() const;
-    // Waits until at least `frames` more frames than now have been written.
-    bool waitMore(std::size_t frames, double timeoutSeconds = 20.0) const;
-    std::vector<float> samples() const;
-
-  private:
-    std::string path;
-};
 
 // Index of the first frame of `out` from which `count` frames equal the
 // reference from `refFrame` on, searching from `from`; -1 if none.

@@ -1,6 +1,6 @@
 # Helpers for end-to-end tests of the demo in a virtual X server.
-# Frames can take a second on a software renderer, and keys are polled once a
-# frame, so a key is held down long enough to span a frame or two.
+# Frames can take seconds on a software renderer; the demo latches every key
+# press, so a tap far shorter than a frame must still act.
 
 fail() {
   echo "FAIL: $*" >&2
@@ -29,12 +29,9 @@ wait_for_window() {
   echo "$id"
 }
 
-# Holds a key down for a while (long enough to span a slow frame).
-hold_key() {
-  local key=$1 seconds=${2:-1.5}
-  xdotool keydown "$key"
-  sleep "$seconds"
-  xdotool keyup "$key"
+# A tap: press and release a few milliseconds apart.
+tap_key() {
+  xdotool key "$1"
 }
 
 # Waits for a process to end within a limit; sets EXIT_CODE ("timeout" when
@@ -54,13 +51,11 @@ wait_exit() {
   wait "$pid" 2>/dev/null
 }
 
-# Holds Escape until the process has ended (frames may take seconds while the
-# smoke simulation runs on a software renderer); sets EXIT_CODE.
+# One tap of Escape, then waits for the process to end; sets EXIT_CODE.
 quit_with_escape() {
-  local pid=$1 limit=${2:-90}
-  xdotool keydown Escape
+  local pid=$1 limit=${2:-30}
+  tap_key Escape
   wait_exit "$pid" "$limit"
-  xdotool keyup Escape
 }
 
 # The leak check runs in the unit tests; the demo unloads the GL driver at

@@ -1,0 +1,17 @@
+#pragma once
+
+// What the frame loop takes from the outside world: the timer, the key
+// presses, the close flag, the buffer swap and sleeping. The demo's host is
+// its window; tests drive the same loop with a clock and keys of their own.
+class FrameHost {
+  public:
+    virtual ~FrameHost() = default;
+    // Seconds on a monotonic timer.
+    virtual double now() = 0;
+    // Presses of a GLFW key since the last call for it.
+    virtual int takePresses(int key) = 0;
+    virtual bool shouldClose() = 0;
+    virtual void requestClose() = 0;
+    virtual void swapAndPoll() = 0;
+    virtual void sleepFor(double seconds) = 0;
+};
