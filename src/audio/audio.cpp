@@ -206,9 +206,8 @@ void Audio::setLoopStart(double seconds) {
         return;
     }
     const double frame = std::floor(seconds * static_cast<double>(s.sampleRate()));
-    s.setLoopStartFrame(frame < static_cast<double>(s.lengthFrames())
-                            ? static_cast<std::uint64_t>(frame)
-                            : 0);
+    s.setLoopStartFrame(
+        frame < static_cast<double>(s.lengthFrames()) ? static_cast<std::uint64_t>(frame) : 0);
 }
 
 void Audio::syncLoop(double seconds) {

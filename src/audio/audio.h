@@ -43,8 +43,7 @@ class Audio {
     static constexpr int kPeriodFrames = 1920;
     // How far ahead of the clock the music may be handed to the device in
     // steady play: two periods and a frame.
-    static constexpr double kSyncTolerance =
-        2.0 * kPeriodFrames / kEngineRate + 1.0 / 60.0;
+    static constexpr double kSyncTolerance = 2.0 * kPeriodFrames / kEngineRate + 1.0 / 60.0;
 
   private:
     bool setUpEngine();

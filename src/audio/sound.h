@@ -88,6 +88,6 @@ class Sound {
     std::uint64_t chunkFirst = 0; // source frame of the chunk's first frame
     std::vector<float> current;
     std::vector<float> next;
-    std::uint64_t currentFrame = 0; // source frame held in `current`
+    std::uint64_t currentFrame = 0;    // source frame held in `current`
     std::uint64_t nextSourceFrame = 0; // source frame held in `next`
 };

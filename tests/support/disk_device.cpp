@@ -55,8 +55,8 @@ std::vector<float> DiskDevice::samples() const {
     return out;
 }
 
-long findFrames(const std::vector<float>& out, const float* ref, int refChannels,
-                std::size_t count, std::size_t from) {
+long findFrames(const std::vector<float>& out, const float* ref, int refChannels, std::size_t count,
+                std::size_t from) {
     const std::size_t outFrames = out.size() / 2;
     if (outFrames < count) {
         return -1;

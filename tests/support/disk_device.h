@@ -27,5 +27,5 @@ class DiskDevice {
 // Index of the first stereo frame of `out` from which `count` frames equal
 // `ref` (interleaved, mono going to both channels), searching from `from`;
 // -1 if none.
-long findFrames(const std::vector<float>& out, const float* ref, int refChannels,
-                std::size_t count, std::size_t from = 0);
+long findFrames(const std::vector<float>& out, const float* ref, int refChannels, std::size_t count,
+                std::size_t from = 0);
