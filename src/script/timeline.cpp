@@ -1,6 +1,7 @@
 #include "script/timeline.h"
 
 #include "core/log.h"
+#include "script/entry_order.h"
 
 #include <algorithm>
 #include <cstring>
@@ -133,6 +134,7 @@ void Timeline::update(const DemoScript& script) {
             active.push_back(a);
         }
     }
+    keepScriptOrder(active, script.scenes);
     endTime = lengthOf(script);
 }
 
