@@ -7,7 +7,9 @@
 #include "render/gl.h"
 
 #include <GLFW/glfw3.h>
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <thread>
 
 namespace {
@@ -218,6 +220,21 @@ void Engine::run(FrameHost& host) {
             }
         }
     } while (!host.shouldClose());
+}
+
+void Engine::seek(double seconds, double now) {
+    if (!std::isfinite(seconds)) {
+        log(stderr, "[Engine] seek to an invalid time ignored\n");
+        return;
+    }
+    seconds = std::max(seconds, 0.0);
+    startOffset = now - seconds;
+    currentTime = seconds;
+    if (paused) {
+        pauseTime = seconds;
+    }
+    audio.seek(seconds);
+    frameCounter = frameNumberAt(seconds);
 }
 
 void Engine::releaseSystems() {

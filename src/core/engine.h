@@ -53,4 +53,8 @@ class Engine {
 
     // Releases what initSystems created, in shutdown order (no window).
     void releaseSystems();
+
+    // Moves the demo clock and the music to `seconds` (0 at the least), paused
+    // or not; `now` is the timer reading the clock is counted from.
+    void seek(double seconds, double now);
 };

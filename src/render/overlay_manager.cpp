@@ -1,6 +1,7 @@
 #include "render/overlay_manager.h"
 
 #include "render/gl.h"
+#include "script/entry_order.h"
 
 #include <algorithm>
 #include <cmath>
@@ -246,6 +247,7 @@ void OverlayManager::update(const DemoScript& script) {
             loadImage(*found);
         }
     }
+    keepScriptOrder(sprites, script.overlays);
 }
 
 void OverlayManager::render(double time, float treble) {

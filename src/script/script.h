@@ -78,7 +78,9 @@ struct DemoScript {
 
 class Script {
   public:
-    static bool load(const char* path, DemoScript& script);
+    // rejectedLines, when given, counts the entry lines that were refused
+    // (each has logged why).
+    static bool load(const char* path, DemoScript& script, int* rejectedLines = nullptr);
     static bool load_mem(const char* bytes, std::size_t size, DemoScript& script);
     static void parseLine(const char* line, DemoScript& script);
 };

@@ -1,6 +1,7 @@
 #include "script/timeline.h"
 
 #include "core/log.h"
+#include "script/entry_order.h"
 
 #include <algorithm>
 #include <cstring>
@@ -37,8 +38,14 @@ bool isActive(const ActiveScene& a, double time) {
     return a.start <= time && time <= a.end;
 }
 
+double lengthOf(const DemoScript& script) {
+    return script.endTime > 0.0 ? script.endTime : 120.0;
+}
+
+} // namespace
+
 // The two ramps are divided in double; only their quotients become float.
-float fadeAlpha(const ActiveScene& a, double time) {
+float sceneAlpha(const ActiveScene& a, double time) {
     float alpha = 1.0f;
     if (a.fadeIn > 0.0f) {
         alpha = std::min(static_cast<float>((time - a.start) / a.fadeIn), 1.0f);
@@ -54,12 +61,6 @@ float fadeAlpha(const ActiveScene& a, double time) {
     }
     return alpha;
 }
-
-double lengthOf(const DemoScript& script) {
-    return script.endTime > 0.0 ? script.endTime : 120.0;
-}
-
-} // namespace
 
 IScene* Timeline::find(const char* name) {
     if (name == nullptr) {
@@ -133,6 +134,7 @@ void Timeline::update(const DemoScript& script) {
             active.push_back(a);
         }
     }
+    keepScriptOrder(active, script.scenes);
     endTime = lengthOf(script);
 }
 
@@ -157,7 +159,7 @@ void Timeline::render(double time) {
         if (a.scene == nullptr || !isActive(a, time)) {
             continue;
         }
-        const float alpha = fadeAlpha(a, time);
+        const float alpha = sceneAlpha(a, time);
         if (!(alpha > 0.0f)) {
             continue;
         }

@@ -29,6 +29,10 @@ struct ActiveScene {
     int id = 0;
 };
 
+// Fade factor of a scheduled scene at a demo time, from its ramps, clamped to
+// 0..1; meaningful while start <= time <= end.
+float sceneAlpha(const ActiveScene& a, double time);
+
 class Timeline {
   public:
     std::vector<ActiveScene> active;

@@ -1,5 +1,7 @@
 #include "text/scroll_manager.h"
 
+#include "script/entry_order.h"
+
 namespace {
 
 float textWidth(const ScrollText& scroll) {
@@ -76,6 +78,7 @@ void ScrollManager::update(const DemoScript& script) {
             }
         }
     }
+    keepScriptOrder(scrolls, script.scrollTexts);
 }
 
 void ScrollManager::render(double time) {

@@ -1,5 +1,7 @@
 #include "text/stab_manager.h"
 
+#include "script/entry_order.h"
+
 #include <algorithm>
 
 float stabAlpha(const TextStab& stab, double time) {
@@ -97,6 +99,7 @@ void StabManager::update(const DemoScript& script) {
             }
         }
     }
+    keepScriptOrder(stabs, script.textStabs);
 }
 
 void StabManager::render(double time, float bass, float /*treble*/) {

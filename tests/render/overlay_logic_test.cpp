@@ -165,3 +165,24 @@ TEST(OverlayGlow, HoldWindowAndRamp) {
 }
 
 } // namespace
+
+TEST(OverlayUpdate, AnEntryAddedAheadOfKeptOnesIsDrawnUnderThem) {
+    // Entries without an image need no GL: the records alone are compared.
+    DemoScript script;
+    OverlayEntry kept;
+    kept.id = 2;
+    kept.x = 5.0f;
+    script.overlays.push_back(kept);
+    OverlayManager overlays;
+    overlays.build(script);
+    overlays.sprites[0].travelStarted = true;
+
+    OverlayEntry added;
+    added.id = 1;
+    script.overlays.insert(script.overlays.begin(), added);
+    overlays.update(script);
+    ASSERT_EQ(overlays.sprites.size(), 2u);
+    EXPECT_EQ(overlays.sprites[0].id, 1);
+    EXPECT_EQ(overlays.sprites[1].id, 2);
+    EXPECT_TRUE(overlays.sprites[1].travelStarted) << "moved with its state";
+}

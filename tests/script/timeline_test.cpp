@@ -332,3 +332,19 @@ TEST_F(TimelineGl, InitSchedulesKnownEntriesAndReportsTheRest) {
     EXPECT_DOUBLE_EQ(timeline.endTime, 1328.0 / 60.0);
     timeline.release();
 }
+
+TEST(TimelineSchedule, AnEntryAddedAheadOfKeptOnesIsDrawnInScriptOrder) {
+    // One save that turns line 1 into a scene and keeps line 2: the new
+    // entry (id 1) must be drawn under the kept one (id 2), as from a fresh start.
+    Timeline timeline;
+    RecordingScene recorder;
+    DemoScript script = scriptWith({entry("fluid", 0, 10, 0, 0, 0), entry("rd2", 0, 10, 0, 0, 2)});
+    timeline.update(script);
+    script.scenes.insert(script.scenes.begin() + 1, entry("road", 0, 10, 0, 0, 1));
+    schedule(timeline, script, recorder);
+    std::vector<int> ids;
+    for (const ActiveScene& a : timeline.active) {
+        ids.push_back(a.id);
+    }
+    EXPECT_EQ(ids, (std::vector<int>{0, 1, 2}));
+}

@@ -159,6 +159,9 @@ TEST_F(ToolsTest, BadArgumentsGiveExitCodeTwoAndTheUsage) {
     }
     EXPECT_EQ(run(tool("quex_bench") + " --frames -3").code, 2);
     EXPECT_EQ(run(tool("quex_inspect") + " --nope").code, 2);
+    // Refused before any window opens, so no display is needed.
+    EXPECT_EQ(run(tool("quex_preview") + " --at -1").code, 2);
+    EXPECT_EQ(run(tool("quex_preview") + " a.txt b.txt").code, 2);
 }
 
 TEST_F(ToolsTest, InspectorPrintsTheShippedScriptAndEveryFieldReadsBack) {

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Tells when one file has been written, replaced, created or removed. Editors
+// that save by writing a new file and renaming it over the old one are seen,
+// because the file's folder is what is watched (by inotify on Linux, by
+// polling the file's status elsewhere).
+class FileWatch {
+  public:
+    FileWatch() = default;
+    ~FileWatch();
+    FileWatch(const FileWatch&) = delete;
+    FileWatch& operator=(const FileWatch&) = delete;
+
+    // False (with a tagged line) when the folder cannot be watched.
+    bool start(const std::string& path);
+    // True when the file changed since the last call; never blocks.
+    bool poll();
+    void stop();
+
+  private:
+    std::string path;
+    std::string name;
+    int fd = -1;
+    int watch = -1;
+    // The polled form's last look at the file.
+    bool existed = false;
+    std::int64_t mtime = 0;
+    std::int64_t size = 0;
+    std::uint64_t inode = 0;
+
+    void look();
+    bool statChanged();
+};

@@ -1,0 +1,135 @@
+#include "script/script_reload.h"
+
+#include "core/log.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
+
+namespace {
+
+// Bit-for-bit, so that a NaN read from the script is not a change every time.
+template <typename T> bool same(const T& a, const T& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+template <std::size_t N> bool same(const char (&a)[N], const char (&b)[N]) {
+    return std::strncmp(a, b, N) == 0;
+}
+
+bool same(const Palette3& a, const Palette3& b) {
+    return same(a.low, b.low) && same(a.mid, b.mid) && same(a.high, b.high);
+}
+
+bool sameEntry(const SceneEntry& a, const SceneEntry& b) {
+    return same(a.name, b.name) && same(a.start, b.start) && same(a.end, b.end) &&
+           same(a.fadeIn, b.fadeIn) && same(a.fadeOut, b.fadeOut) && a.hasPalette == b.hasPalette &&
+           same(a.palette, b.palette) && a.hasSmokeParams == b.hasSmokeParams &&
+           same(a.cam, b.cam) && same(a.fov, b.fov) && same(a.lightDir, b.lightDir) &&
+           same(a.shadow, b.shadow) && same(a.lightPow, b.lightPow);
+}
+
+bool sameEntry(const OverlayEntry& a, const OverlayEntry& b) {
+    return same(a.path, b.path) && same(a.x, b.x) && same(a.y, b.y) && same(a.start, b.start) &&
+           same(a.end, b.end) && same(a.fadeIn, b.fadeIn) && same(a.fadeOut, b.fadeOut) &&
+           a.drift == b.drift && same(a.travelSpeed, b.travelSpeed) && same(a.travelX, b.travelX) &&
+           same(a.travelY, b.travelY) && a.glow == b.glow && same(a.glowColor, b.glowColor) &&
+           same(a.glowGain, b.glowGain) && same(a.glowRadius, b.glowRadius) &&
+           same(a.glowInt, b.glowInt);
+}
+
+bool sameEntry(const ScrollTextEntry& a, const ScrollTextEntry& b) {
+    return same(a.start, b.start) && same(a.speed, b.speed) && same(a.font, b.font) &&
+           same(a.y, b.y) && same(a.text, b.text);
+}
+
+bool sameEntry(const TextStabEntry& a, const TextStabEntry& b) {
+    return same(a.start, b.start) && same(a.end, b.end) && same(a.fadeIn, b.fadeIn) &&
+           same(a.fadeOut, b.fadeOut) && same(a.font, b.font) && same(a.x, b.x) && same(a.y, b.y) &&
+           same(a.text, b.text);
+}
+
+template <typename Entry>
+void countKind(const std::vector<Entry>& before, const std::vector<Entry>& after,
+               ScriptChanges& out) {
+    for (const Entry& b : before) {
+        const auto match =
+            std::find_if(after.begin(), after.end(), [&b](const Entry& a) { return a.id == b.id; });
+        if (match == after.end()) {
+            ++out.removed;
+        } else if (!sameEntry(b, *match)) {
+            ++out.changed;
+        }
+    }
+    for (const Entry& a : after) {
+        if (std::none_of(before.begin(), before.end(),
+                         [&a](const Entry& b) { return b.id == a.id; })) {
+            ++out.added;
+        }
+    }
+}
+
+} // namespace
+
+ScriptChanges compareScripts(const DemoScript& before, const DemoScript& after) {
+    ScriptChanges changes;
+    countKind(before.scenes, after.scenes, changes);
+    countKind(before.overlays, after.overlays, changes);
+    countKind(before.scrollTexts, after.scrollTexts, changes);
+    countKind(before.textStabs, after.textStabs, changes);
+    changes.settingsChanged = before.fps != after.fps || !same(before.loopTime, after.loopTime) ||
+                              before.scroll != after.scroll;
+    return changes;
+}
+
+bool readScriptUpdate(const char* path, const std::function<bool(const char*)>& knownScene,
+                      DemoScript& out) {
+    // Looked at first, so the reason can be told; the parser would only say
+    // it cannot open the file, and would read a folder as an empty script.
+    struct stat st {};
+    if (::stat(path, &st) != 0) {
+        log(stderr, "[Reload] cannot read %s: %s; keeping the last good script\n", path,
+            std::strerror(errno));
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        log(stderr, "[Reload] %s is not a file; keeping the last good script\n", path);
+        return false;
+    }
+    if (st.st_size == 0) {
+        log(stderr, "[Reload] %s is empty; keeping the last good script\n", path);
+        return false;
+    }
+    if (std::FILE* probe = std::fopen(path, "r")) {
+        std::fclose(probe);
+    } else {
+        log(stderr, "[Reload] cannot read %s: %s; keeping the last good script\n", path,
+            std::strerror(errno));
+        return false;
+    }
+
+    DemoScript next;
+    int refused = 0;
+    if (!Script::load(path, next, &refused)) {
+        log(stderr, "[Reload] keeping the last good script\n");
+        return false;
+    }
+    if (refused > 0) {
+        log(stderr, "[Reload] %s: %d line%s refused; keeping the last good script\n", path, refused,
+            refused == 1 ? "" : "s");
+        return false;
+    }
+    for (const SceneEntry& entry : next.scenes) {
+        char name[sizeof entry.name + 1] = {};
+        std::memcpy(name, entry.name, sizeof entry.name);
+        if (!knownScene(name)) {
+            log(stderr, "[Reload] %s: unknown scene %s; keeping the last good script\n", path,
+                name);
+            return false;
+        }
+    }
+    out = std::move(next);
+    return true;
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "script/script.h"
+
+#include <functional>
+
+// What a new version of the script does to the running one. Entries are
+// matched by id within their own kind, as the timeline and the managers match
+// their records: an id of another kind counts as one removed and one added.
+struct ScriptChanges {
+    int added = 0;
+    int changed = 0; // same id, some field differs
+    int removed = 0;
+    bool settingsChanged = false; // fps, loop point or scroll switch
+};
+
+ScriptChanges compareScripts(const DemoScript& before, const DemoScript& after);
+
+// Reads a new version of a script file for a running demo into `out`. False,
+// with a tagged line saying why, when it must not replace the running script:
+// the file cannot be read, is empty (an editor half-way through writing it),
+// has lines the parser refused, or names a scene that knownScene does not know.
+bool readScriptUpdate(const char* path, const std::function<bool(const char*)>& knownScene,
+                      DemoScript& out);

@@ -1,0 +1,123 @@
+#!/usr/bin/env bash
+# The live preview end to end, in one run on a script file of its own: a
+# saved edit changes the picture within a second; a broken or missing file
+# keeps the last good script; a seek moves the music (SDL's disk driver) by
+# what it moves the demo time; Escape quits with 0 and every log line is tagged.
+set -uo pipefail
+source "$(dirname "$0")/lib.sh"
+in_xvfb "$@"
+
+build=$(dirname "$(realpath "$1")")
+preview=$build/tools/quex_preview
+segments=$build/tests/music_segments
+[[ -x "$preview" ]] || fail "no $preview (tools not built)"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+script=$work/demo.txt
+out=$work/out.raw
+
+# The same scene line with two palettes that the road and rd2 scenes show as
+# a red and a blue picture.
+red() {
+  printf 'fps 60\nscroll off\nscene road 0 12000 0 0 %s\n' \
+    "(1.00,0.00,0.00) (1.00,0.00,0.00) (1.00,0.00,0.00)"
+}
+blue() {
+  printf 'fps 60\nscroll off\nscene rd2 0 12000 0 0 %s\n' \
+    "(0.00,0.00,1.00) (0.00,0.00,1.00) (0.00,0.00,1.00)"
+}
+# Saved as most editors save: a new file renamed over the old one.
+save() {
+  "$@" >"$work/.demo.txt.tmp" && mv "$work/.demo.txt.tmp" "$script"
+}
+now() { date +%s.%N; }
+title() { xdotool getwindowname "$window"; }
+# "red", "blue" or "other" from the picture's mean colour.
+hue() {
+  import -window "$window" "$work/shot.png" 2>/dev/null || return 1
+  convert "$work/shot.png" -scale '1x1!' -format '%[fx:int(255*r)] %[fx:int(255*b)]' info: |
+    awk '{ print ($1 > 2 * $2 + 20) ? "red" : ($2 > 2 * $1 + 20) ? "blue" : "other" }'
+}
+wait_until() { # seconds, then a command that must succeed
+  local limit=$1
+  shift
+  for _ in $(seq 1 $((limit * 10))); do
+    "$@" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+is_hue() { [[ "$(hue)" == "$1" ]]; }
+title_has() { [[ "$(title)" == *"$1"* ]]; }
+
+save red
+SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=$out "$preview" "$script" --at 20 --size 640x360 \
+  2>"$work/stderr" &
+pid=$!
+window=""
+for _ in $(seq 1 120); do
+  window=$(xdotool search --onlyvisible --name '^quex_preview' 2>/dev/null | head -n 1)
+  [[ -n "$window" ]] && break
+  kill -0 "$pid" 2>/dev/null || fail "the preview ended: $(cat "$work/stderr")"
+  sleep 0.25
+done
+[[ -n "$window" ]] || fail "no window appeared"
+wait_until 20 title_has "road 1.00" || fail "title without the scene: $(title)"
+wait_until 10 is_hue red || fail "the road scene is not red: $(hue)"
+echo "ok: playing, title \"$(title)\""
+
+# --- An edit while it runs.
+start=$(now)
+save blue
+wait_until 5 is_hue blue || fail "the edit did not change the picture"
+latency=$(awk -v a="$start" -v b="$(now)" 'BEGIN { printf "%.2f", b - a }')
+awk -v l="$latency" 'BEGIN { exit !(l <= 1.0) }' || fail "the picture changed after $latency s"
+title_has "rd2 1.00" || fail "title after the edit: $(title)"
+grep -q "^\[Preview\] reloaded $script: 0 added, 1 changed, 0 removed$" "$work/stderr" ||
+  fail "no reload line: $(cat "$work/stderr")"
+echo "ok: a scene swapped in the script shows within $latency s"
+
+# --- Broken, then missing: the last good script stays; fixed, it follows again.
+save printf 'fps 60\nscroll off\nscene road 0 12000\n'
+wait_until 5 grep -q "1 line refused; keeping the last good script" "$work/stderr" ||
+  fail "no message for a broken script"
+grep -q '^\[Script\] bad scene line: scene road 0 12000$' "$work/stderr" ||
+  fail "the parser's own line is missing"
+rm "$script"
+wait_until 5 grep -q "cannot read $script: No such file or directory; keeping" "$work/stderr" ||
+  fail "no message for a missing script"
+sleep 0.5
+is_hue blue && title_has "rd2 1.00" || fail "the last good script was not kept: $(title)"
+save red
+wait_until 5 is_hue red || fail "no reload after the file came back"
+echo "ok: a broken and a missing script keep the last good one"
+
+# --- Seek while paused: the demo time moves by exactly 5 s, the music by as much.
+xdotool key --window "$window" space
+wait_until 5 title_has paused || fail "Space did not pause"
+sleep 1
+before=$(title | awk '{ print $2 }')
+xdotool key --window "$window" shift+Right
+wait_until 5 bash -c "[[ \"\$(xdotool getwindowname $window | awk '{ print \$2 }')\" != $before ]]" ||
+  fail "Shift+Right did not move the demo time"
+after=$(title | awk '{ print $2 }')
+xdotool key --window "$window" space
+wait_until 5 bash -c "! xdotool getwindowname $window | grep -q paused" || fail "Space did not resume"
+sleep 1.5
+quit_with_escape "$pid" 20
+[[ "$EXIT_CODE" == 0 ]] || fail "exit code $EXIT_CODE after Escape"
+! grep -q -v '^\[' "$work/stderr" || fail "untagged log lines: $(cat "$work/stderr")"
+
+# The last two stretches of music: the one the pause cut, and the one after.
+read -r a_out_end a_end b_out b_start < <("$segments" "$out" | tail -n 2 |
+  awk 'NR == 1 { e = $2; t = $4 } NR == 2 { print e, t, $1, $3 }')
+[[ -n "${b_start:-}" ]] || fail "no music after the seek in the output"
+echo "demo time $before -> $after; music $a_end -> $b_start (silent for $a_out_end..$b_out s of output)"
+awk -v d0="$before" -v d1="$after" -v m0="$a_end" -v m1="$b_start" -v g0="$a_out_end" -v g1="$b_out" '
+  BEGIN {
+    if (d1 - d0 < 4.999 || d1 - d0 > 5.001) { print "demo time moved " d1 - d0; exit 1 }
+    if (m1 - m0 - (d1 - d0) > 0.1 || m1 - m0 - (d1 - d0) < -0.1) { print "music moved " m1 - m0; exit 1 }
+    if (m1 - d1 > 0.05 || m1 - d1 < -0.05) { print "music resumed at " m1 " not " d1; exit 1 }
+    if (g1 - g0 < 0.5) { print "the music did not stop while paused"; exit 1 }
+  }' || fail "seek out of step"
+echo "ok: paused, Shift+Right moved the demo time and the music by 5 s"

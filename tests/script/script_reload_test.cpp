@@ -1,0 +1,121 @@
+#include "script/script_reload.h"
+#include "support/stderr_capture.h"
+
+#include <cstdio>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+DemoScript parse(const std::string& text) {
+    DemoScript script;
+    Script::load_mem(text.data(), text.size(), script);
+    return script;
+}
+
+const char* const kBefore = "fps 60\n"
+                            "loop 120\n"
+                            "scene fluid 0 600 30 30 fov=nan\n"
+                            "overlay assets/textures/logo.png 10.0 20.0 0 600 0 0\n"
+                            "scrolltext 60 200.0 assets/textures/font.png 100.0 \"HELLO\"\n"
+                            "textstab 120 240 10 10 assets/textures/font.png 160.0 80.0 \"HI\"\n";
+
+bool anyScene(const char*) {
+    return true;
+}
+
+} // namespace
+
+TEST(ScriptReload, CountsByIdWithinEachKind) {
+    const DemoScript before = parse(kBefore);
+    EXPECT_EQ(compareScripts(before, before).changed, 0) << "a NaN field is not a change";
+
+    // The overlay moves; the scroll text's line (id 2) becomes a stab; the old
+    // stab (id 3) stays as it was; a scene is appended (id 4).
+    const DemoScript after =
+        parse("fps 60\n"
+              "loop 120\n"
+              "scene fluid 0 600 30 30 fov=nan\n"
+              "overlay assets/textures/logo.png 12.0 20.0 0 600 0 0\n"
+              "textstab 300 360 5 5 assets/textures/font.png 160.0 60.0 \"NEW\"\n"
+              "textstab 120 240 10 10 assets/textures/font.png 160.0 80.0 \"HI\"\n"
+              "scene rd2 600 900 0 0\n");
+    const ScriptChanges c = compareScripts(before, after);
+    EXPECT_EQ(c.added, 2);
+    EXPECT_EQ(c.changed, 1);
+    EXPECT_EQ(c.removed, 1);
+    EXPECT_FALSE(c.settingsChanged);
+
+    // A stab's text alone, or its timing alone, is a change of that entry.
+    std::string text = kBefore;
+    text.replace(text.find("\"HI\""), 4, "\"HO\"");
+    EXPECT_EQ(compareScripts(before, parse(text)).changed, 1);
+    text = kBefore;
+    text.replace(text.find("120 240"), 7, "120 250");
+    EXPECT_EQ(compareScripts(before, parse(text)).changed, 1);
+
+    // A new frame rate moves every time: every entry changes.
+    text = kBefore;
+    text.replace(0, 6, "fps 50");
+    const ScriptChanges rate = compareScripts(before, parse(text));
+    EXPECT_EQ(rate.changed, 4);
+    EXPECT_TRUE(rate.settingsChanged);
+    EXPECT_TRUE(compareScripts(before, parse("fps 60\nloop 60\n")).settingsChanged);
+    EXPECT_EQ(compareScripts(before, DemoScript{}).removed, 4);
+}
+
+TEST(ScriptReload, KeepsTheLastGoodScriptWhenTheFileCannotBeUsed) {
+    char name[] = "/tmp/quex_reload_XXXXXX";
+    const int fd = mkstemp(name);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    const std::string path = name;
+    auto write = [&path](const std::string& text) {
+        std::FILE* f = std::fopen(path.c_str(), "wb");
+        std::fwrite(text.data(), 1, text.size(), f);
+        std::fclose(f);
+    };
+    const DemoScript good = parse(kBefore);
+
+    struct Case {
+        const char* text; // null: no file at all
+        const char* why;
+    };
+    const Case cases[] = {
+        {"", "is empty"},
+        {"scene fluid 0 600\r\nscene rd2 0 600 0 0\r\n", "1 line refused"},
+        {"textstab 0 60 0 0 assets/textures/font.png 160.0 80.0 \"OPEN\n", "1 line refused"},
+        {"scene fluidd 0 600 0 0\n", "unknown scene fluidd"},
+        {nullptr, "cannot read"},
+    };
+    const auto known = [](const char* scene) { return std::strcmp(scene, "fluidd") != 0; };
+    for (const Case& c : cases) {
+        if (c.text != nullptr) {
+            write(c.text);
+        } else {
+            unlink(path.c_str());
+        }
+        DemoScript script = good;
+        StderrCapture err;
+        EXPECT_FALSE(readScriptUpdate(path.c_str(), known, script)) << c.why;
+        const std::string log = err.take();
+        EXPECT_NE(log.find(c.why), std::string::npos) << log;
+        EXPECT_NE(log.find("keeping the last good script\n"), std::string::npos) << log;
+        EXPECT_EQ(script.scenes.size(), 1u);
+        EXPECT_EQ(script.textStabs.size(), 1u);
+    }
+    DemoScript untouched;
+    StderrCapture quiet;
+    EXPECT_FALSE(readScriptUpdate("/tmp", anyScene, untouched)) << "a folder";
+
+    write("fps 50\r\nscene rd2 0 100 0 0\r\n");
+    DemoScript script = good;
+    EXPECT_TRUE(readScriptUpdate(path.c_str(), anyScene, script));
+    EXPECT_EQ(script.fps, 50);
+    ASSERT_EQ(script.scenes.size(), 1u);
+    EXPECT_STREQ(script.scenes[0].name, "rd2");
+    EXPECT_TRUE(script.textStabs.empty());
+    unlink(path.c_str());
+}
