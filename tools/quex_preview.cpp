@@ -83,9 +83,9 @@ bool parseOptions(int argc, char** argv, Options& o) {
     return true;
 }
 
-// Key presses as the window reports them, kept until the frame loop takes
-// them, so a tap shorter than a frame still acts once.
-class KeyLatch {
+// Key presses with their modifiers as the window reports them, kept until the
+// frame loop takes them, so a tap shorter than a frame still acts once.
+class PressQueue {
   public:
     struct Press {
         int key = 0;
@@ -103,7 +103,7 @@ class KeyLatch {
 };
 
 struct WindowState {
-    KeyLatch keys;
+    PressQueue keys;
     int width = 0;
     int height = 0;
     bool resized = false;
@@ -259,8 +259,8 @@ class Preview {
         engine.seek(t, glfwGetTime());
     }
 
-    void handleKeys(GLFWwindow* window, KeyLatch& keys) {
-        for (const KeyLatch::Press& p : keys.take()) {
+    void handleKeys(GLFWwindow* window, PressQueue& keys) {
+        for (const PressQueue::Press& p : keys.take()) {
             const double step = (p.mods & GLFW_MOD_SHIFT) != 0 ? 5.0 : 1.0;
             switch (p.key) {
             case GLFW_KEY_ESCAPE:
@@ -268,9 +268,7 @@ class Preview {
                 break;
             case GLFW_KEY_SPACE:
             case GLFW_KEY_P:
-                togglePause(engine.paused, engine.pauseTime, engine.startOffset, clockNow(),
-                            glfwGetTime());
-                engine.paused ? engine.audio.pause() : engine.audio.resume();
+                engine.togglePause(glfwGetTime());
                 break;
             case GLFW_KEY_LEFT:
                 seekTo(clockNow() - step);
@@ -297,22 +295,26 @@ class Preview {
             }
         }
     }
+};
 
-    // The demo's clock: real time from startOffset, wrapped at the loop end.
-    double advanceClock() {
-        if (engine.paused) {
-            engine.currentTime = engine.pauseTime;
-            return engine.pauseTime;
-        }
-        double t = glfwGetTime() - engine.startOffset;
-        engine.currentTime = t;
-        const LoopRange r = range();
-        if (t >= r.end) {
-            t = wrapTime(t, r);
-            engine.seek(t, glfwGetTime());
-        }
-        return t;
+// The preview's window as the frame loop's host; keys come through handleKeys.
+class PreviewHost final : public FrameHost {
+  public:
+    explicit PreviewHost(GLFWwindow* w) : window(w) {}
+    double now() override { return glfwGetTime(); }
+    int takePresses(int) override { return 0; }
+    bool shouldClose() override { return glfwWindowShouldClose(window) != 0; }
+    void requestClose() override { glfwSetWindowShouldClose(window, GLFW_TRUE); }
+    void swapAndPoll() override {
+        glfwSwapBuffers(window);
+        glfwPollEvents();
     }
+    void sleepFor(double seconds) override {
+        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    }
+
+  private:
+    GLFWwindow* window;
 };
 
 } // namespace
@@ -344,11 +346,12 @@ int main(int argc, char** argv) {
     }
     preview.seekTo(o.at);
 
-    double lastTarget = glfwGetTime();
+    PreviewHost host(window);
+    double lastTarget = host.now();
     double lastTitle = -1.0;
     int framesSinceTitle = 0;
     double fps = 0.0;
-    while (!glfwWindowShouldClose(window)) {
+    while (!host.shouldClose()) {
         preview.handleKeys(window, state.keys);
         if (state.resized) {
             state.resized = false;
@@ -356,12 +359,11 @@ int main(int argc, char** argv) {
             engine.post.screenHeight = std::max(state.height, 1);
         }
         preview.followScript(glfwGetTime());
-        const double t = preview.advanceClock();
+        const double t = engine.advanceClock(host);
 
         engine.audio.update();
         engine.drawFrame(t, engine.audio.bass(), engine.audio.treble());
-        glfwSwapBuffers(window);
-        glfwPollEvents();
+        host.swapAndPoll();
         if (!engine.paused) {
             ++engine.frameCounter;
         }
@@ -375,15 +377,7 @@ int main(int argc, char** argv) {
             framesSinceTitle = 0;
         }
 
-        const PaceStep step = paceFrame(lastTarget, glfwGetTime());
-        lastTarget = step.lastTarget;
-        if (step.wait) {
-            if (step.sleepSeconds > 0.0) {
-                std::this_thread::sleep_for(std::chrono::duration<double>(step.sleepSeconds));
-            }
-            while (glfwGetTime() < step.target) {
-            }
-        }
+        paceNextFrame(host, lastTarget);
     }
     engine.releaseSystems();
     glfwDestroyWindow(window);

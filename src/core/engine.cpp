@@ -129,18 +129,6 @@ void Engine::run(FrameHost& host) {
     // Every press since the last frame acts once, in a fixed order, so a tap
     // shorter than a frame is not lost. With the inert editor Escape always
     // quits and Space is never read.
-    // The device plays on for what it had buffered after a pause, so the
-    // music restarts from the frozen time itself rather than where it stopped.
-    const auto togglePauseNow = [&] {
-        togglePause(paused, pauseTime, startOffset, currentTime, host.now());
-        if (paused) {
-            audio.pause();
-        } else {
-            audio.seek(pauseTime);
-            audio.resume();
-        }
-    };
-
     do {
         for (int n = host.takePresses(GLFW_KEY_F1); n > 0; --n) {
             editor.toggle();
@@ -160,7 +148,7 @@ void Engine::run(FrameHost& host) {
         const int c = host.takePresses(GLFW_KEY_C);
         if (editor.isOpen() && !editor.wantsKeyboard()) {
             for (int n = space; n > 0; --n) {
-                togglePauseNow();
+                togglePause(host.now());
             }
         }
         if (!editor.isOpen()) {
@@ -168,28 +156,11 @@ void Engine::run(FrameHost& host) {
                 paletteEnabled = !paletteEnabled;
             }
             for (int n = p; n > 0; --n) {
-                togglePauseNow();
+                togglePause(host.now());
             }
         }
 
-        const LoopRange range = loopRange(musicLength, timeline.endTime, script.loopTime);
-        audio.setLoopStart(range.start);
-        double t;
-        if (!paused) {
-            t = host.now() - startOffset;
-            currentTime = t;
-            if (t >= range.end) {
-                const double n = wrapTime(t, range);
-                startOffset = host.now() - n;
-                currentTime = n;
-                audio.syncLoop(n);
-                frameCounter = frameNumberAt(n);
-                t = n;
-            }
-        } else {
-            t = pauseTime;
-            currentTime = pauseTime;
-        }
+        const double t = advanceClock(host);
 
         audio.update();
         drawFrame(t, audio.bass(), audio.treble());
@@ -197,12 +168,7 @@ void Engine::run(FrameHost& host) {
         editor.draw(*this, t);
         double seekTo = 0.0;
         if (editor.takeSeek(seekTo)) {
-            startOffset = host.now() - seekTo;
-            if (paused) {
-                pauseTime = seekTo;
-            }
-            audio.seek(seekTo);
-            frameCounter = frameNumberAt(seekTo);
+            seek(seekTo, host.now());
         }
 
         host.swapAndPoll();
@@ -210,16 +176,38 @@ void Engine::run(FrameHost& host) {
             ++frameCounter;
         }
 
-        const PaceStep step = paceFrame(lastTarget, host.now());
-        lastTarget = step.lastTarget;
-        if (step.wait) {
-            if (step.sleepSeconds > 0.0) {
-                host.sleepFor(step.sleepSeconds);
-            }
-            while (host.now() < step.target) {
-            }
-        }
+        paceNextFrame(host, lastTarget);
     } while (!host.shouldClose());
+}
+
+double Engine::advanceClock(FrameHost& host) {
+    const LoopRange range = loopRange(musicLength, timeline.endTime, script.loopTime);
+    audio.setLoopStart(range.start);
+    if (paused) {
+        currentTime = pauseTime;
+        return pauseTime;
+    }
+    double t = host.now() - startOffset;
+    currentTime = t;
+    if (t >= range.end) {
+        const double n = wrapTime(t, range);
+        startOffset = host.now() - n;
+        currentTime = n;
+        audio.syncLoop(n);
+        frameCounter = frameNumberAt(n);
+        t = n;
+    }
+    return t;
+}
+
+void Engine::togglePause(double now) {
+    ::togglePause(paused, pauseTime, startOffset, currentTime, now);
+    if (paused) {
+        audio.pause();
+    } else {
+        audio.seek(pauseTime);
+        audio.resume();
+    }
 }
 
 void Engine::seek(double seconds, double now) {

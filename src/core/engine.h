@@ -57,4 +57,11 @@ class Engine {
     // Moves the demo clock and the music to `seconds` (0 at the least), paused
     // or not; `now` is the timer reading the clock is counted from.
     void seek(double seconds, double now);
+
+    // The demo clock for this frame: the timer since startOffset, held while
+    // paused, wrapped at the loop end with the music kept in step.
+    double advanceClock(FrameHost& host);
+    // Pausing freezes the clock at the last frame's time; resuming restarts
+    // the music from there too, whatever the device had buffered.
+    void togglePause(double now);
 };

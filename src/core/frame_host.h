@@ -15,3 +15,7 @@ class FrameHost {
     virtual void swapAndPoll() = 0;
     virtual void sleepFor(double seconds) = 0;
 };
+
+// Frame pacing at 60 per second without catch-up: sleeps until about 1 ms
+// before the next target, then spins on the timer.
+void paceNextFrame(FrameHost& host, double& lastTarget);

@@ -45,6 +45,5 @@ FrameRecord recordFrame(Engine& engine, FrameHost& host) {
 }
 
 void startAt(Engine& engine, FrameHost& host, double seconds) {
-    engine.startOffset = host.now() - seconds;
-    engine.audio.seek(seconds);
+    engine.seek(seconds, host.now());
 }
