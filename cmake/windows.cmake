@@ -65,11 +65,12 @@ target_link_libraries(
               setupapi shlwapi)
 
 # -static: libstdc++, libgcc and winpthread go inside, so the executable needs
-# only the DLLs that come with Windows. -mwindows: a GUI process.
+# only the DLLs that come with Windows. -mwindows: a GUI process. -s: no
+# symbol table in what is shipped.
 foreach(variant quex_invi quex_invi_corrupt)
   string(REPLACE quex_invi quex_archive archive ${variant})
   add_executable(${variant} WIN32 ${CMAKE_SOURCE_DIR}/src/main.cpp $<TARGET_OBJECTS:${archive}>)
   target_compile_options(${variant} PRIVATE -Wall -Wextra)
   target_link_libraries(${variant} PRIVATE quex)
-  target_link_options(${variant} PRIVATE -static -mwindows)
+  target_link_options(${variant} PRIVATE -static -mwindows -s)
 endforeach()

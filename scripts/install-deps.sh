@@ -10,7 +10,7 @@ build_packages=(
 )
 test_packages=(
   libgtest-dev clang libclang-rt-14-dev xvfb xauth xdotool x11-utils imagemagick
-  ffmpeg lame sox
+  ffmpeg lame sox wine64
 )
 
 wanted=("${build_packages[@]}")
