@@ -11,7 +11,7 @@ build_packages=(
 )
 test_packages=(
   libgtest-dev clang libclang-rt-14-dev xvfb xauth xdotool x11-utils imagemagick
-  ffmpeg lame sox
+  ffmpeg lame sox wine64
 )
 
 with_tests=0

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need, then builds and runs the whole
 # suite: the Release build, the same tests under ASan + UBSan, the audio tests
-# under ThreadSanitizer, and the script parser's fuzz target.
+# under ThreadSanitizer, the Windows executable under Wine and the script
+# parser's fuzz target.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -57,6 +58,13 @@ tsan_audio() {
 if [[ -d tests/audio ]]; then
   stage "tsan-audio" tsan_audio
 fi
+
+windows_exe() {
+  bash scripts/build-windows.sh build/windows || return 1
+  bash tests/e2e/windows_exe.sh build/windows/exe/quex_invi.exe \
+    build/windows/exe/quex_invi_corrupt.exe build/windows/wine
+}
+stage "windows" windows_exe
 
 if [[ -f tests/fuzz/run_fuzz.sh ]]; then
   stage "fuzz-script" bash tests/fuzz/run_fuzz.sh build/fuzz

@@ -3,6 +3,7 @@
 #include "audio/audio_analyzer.h"
 #include "audio/mp3_stream.h"
 #include "audio/sound.h"
+#include "audio/system_audio_log.h"
 #include "audio/tap_node.h"
 #include "core/log.h"
 
@@ -10,7 +11,6 @@
 #include <atomic>
 #include <cmath>
 #include <cstdio>
-#include <dlfcn.h>
 #include <vector>
 
 struct Audio::Block {
@@ -42,15 +42,12 @@ void deviceCallback(void* user, Uint8* stream, int bytes) {
     }
 }
 
-void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
-
 void sdlLog(void*, int, SDL_LogPriority, const char* message) {
     log(stderr, "[Audio] SDL: %s\n", message);
 }
 
 // Keeps the sound libraries' own chatter off stderr and SDL's hands off the
-// process signals. ALSA prints straight to stderr when there is no card; SDL
-// loads the same libasound.so.2 later, so a handler set here is the one used.
+// process signals.
 void prepareSdl() {
     static bool done = false;
     if (done) {
@@ -59,14 +56,7 @@ void prepareSdl() {
     done = true;
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     SDL_LogSetOutputFunction(sdlLog, nullptr);
-    if (void* alsa = dlopen("libasound.so.2", RTLD_NOW | RTLD_LOCAL)) {
-        using Handler = void (*)(const char*, int, const char*, int, const char*, ...);
-        using SetHandler = int (*)(Handler);
-        if (auto set = reinterpret_cast<SetHandler>(dlsym(alsa, "snd_lib_error_set_handler"))) {
-            set(quietAlsa);
-        }
-        // Kept loaded: the handler must outlive every later use of the library.
-    }
+    quietSystemAudioLog();
 }
 
 } // namespace

@@ -2,6 +2,18 @@
 
 #include <cstdio>
 
+// Lets the compiler check the arguments of printf-style functions. mingw's
+// libstdc++ selects its own C99 printf, which has a format family of its own.
+#if defined(__MINGW32__)
+#define QUEX_PRINTF_LIKE(formatIndex, firstArg)                                                    \
+    __attribute__((format(__MINGW_PRINTF_FORMAT, formatIndex, firstArg)))
+#elif defined(__GNUC__)
+#define QUEX_PRINTF_LIKE(formatIndex, firstArg)                                                    \
+    __attribute__((format(printf, formatIndex, firstArg)))
+#else
+#define QUEX_PRINTF_LIKE(formatIndex, firstArg)
+#endif
+
 // Every log line of the program goes through here: a printf-style format that
 // starts with the component's tag in brackets and ends with a line feed.
-void log(std::FILE* stream, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void log(std::FILE* stream, const char* format, ...) QUEX_PRINTF_LIKE(2, 3);

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Checks the Debian package on a fresh Debian 12 tree: builds the .deb here,
+# then, in the tree, installs it with apt (which must pull in every library it
+# needs) and lints the shipped script with quex_inspect from PATH.
+# Needs root (the fresh tree is a chroot).
+#
+#   bash scripts/check-deb.sh
+set -euo pipefail
+cd "$(dirname "$0")/.."
+deb=$(bash scripts/release.sh --deb-only | tail -n 1)
+# /dev is shared with the fresh tree.
+shared=/dev/shm/$(basename "$deb")
+cp "$deb" "$shared"
+trap 'rm -f "$shared"' EXIT
+../shared/tools/fresh-debian.sh "apt-get update -qq && \
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $shared >/dev/null && \
+  dpkg-query -W -f='\${Package} \${Version}\n' quex-invi && \
+  command -v quex_invi quex_capture quex_inspect quex_bench && \
+  quex_inspect --lint && echo 'check-deb: quex_inspect --lint passed'"
