@@ -4,8 +4,6 @@
 // SDL's disk driver's own timeline, four times faster than real time.
 //
 // Usage: bench_av_sync (headless; prints a small table)
-#include "audio/mp3_stream.h"
-#include "core/asset_archive.h"
 #include "core/engine.h"
 #include "render/headless_context.h"
 #include "support/device_host.h"
@@ -21,18 +19,6 @@ namespace {
 
 constexpr int kSpeed = 4;
 constexpr double kRate = Audio::kEngineRate;
-
-std::vector<float> track(std::uint64_t first, std::size_t count) {
-    std::size_t size = 0;
-    const unsigned char* mp3 = AssetArchive::find("assets/music/tune.mp3", &size);
-    Mp3Stream stream;
-    std::vector<float> frames(count * 2);
-    if (mp3 == nullptr || !stream.open(mp3, size) || !stream.seek(first)) {
-        return {};
-    }
-    frames.resize(stream.read(frames.data(), count) * 2);
-    return frames;
-}
 
 struct Session {
     DiskDevice device{kSpeed};
@@ -73,7 +59,7 @@ void measureSeam() {
     long seam = -1;
     int cut = 0;
     for (; cut < 50 && seam < 0; ++cut) {
-        const std::vector<float> tail = track(end - 480 * (cut + 1), 480);
+        const std::vector<float> tail = shippedMusicFrames(end - 480 * (cut + 1), 480);
         seam = findFrames(out, tail.data(), 2, 480);
     }
     if (seam < 0) {
@@ -90,7 +76,7 @@ void measureSeam() {
     // Where each output frame after the seam comes from in the second after
     // the loop start, by its first four samples.
     const auto first = static_cast<std::uint64_t>(std::llround(loopStart * kRate));
-    const std::vector<float> loop = track(first, 48000);
+    const std::vector<float> loop = shippedMusicFrames(first, 48000);
     std::unordered_map<std::uint64_t, std::size_t> where;
     auto key = [](const float* f) {
         std::uint64_t k = 0;

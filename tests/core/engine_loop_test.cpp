@@ -1,5 +1,3 @@
-#include "audio/mp3_stream.h"
-#include "core/asset_archive.h"
 #include "core/engine.h"
 #include "core/key_latch.h"
 #include "support/device_host.h"
@@ -28,19 +26,6 @@ class EngineLoop : public GlTest {
     void TearDown() override {
         engine.releaseSystems();
         target.release();
-    }
-
-    // Stereo frames of the shipped music from `first` on.
-    static std::vector<float> track(std::uint64_t first, std::size_t count) {
-        std::size_t size = 0;
-        const unsigned char* mp3 = AssetArchive::find("assets/music/tune.mp3", &size);
-        Mp3Stream stream;
-        std::vector<float> frames(count * 2);
-        if (mp3 == nullptr || !stream.open(mp3, size) || !stream.seek(first)) {
-            return {};
-        }
-        frames.resize(stream.read(frames.data(), count) * 2);
-        return frames;
     }
 
     DiskDevice device{kSpeed};
@@ -102,8 +87,8 @@ TEST_F(EngineLoop, TheMusicFlowsFromItsEndIntoTheLoopStartWithThePicture) {
     // In the played output: the track's last 10 ms, then 53.0 s at once.
     const auto end = static_cast<std::uint64_t>(std::llround(engine.musicLength * kRate));
     const std::vector<float> out = device.samples();
-    const std::vector<float> last = track(end - 480, 480);
-    const std::vector<float> loop = track(53 * 48000, 4800);
+    const std::vector<float> last = shippedMusicFrames(end - 480, 480);
+    const std::vector<float> loop = shippedMusicFrames(53 * 48000, 4800);
     ASSERT_EQ(last.size(), 960u);
     ASSERT_EQ(loop.size(), 9600u);
     const long seam = findFrames(out, last.data(), 2, 480);

@@ -1,5 +1,8 @@
 #include "support/device_host.h"
 
+#include "audio/mp3_stream.h"
+#include "core/asset_archive.h"
+
 #include <algorithm>
 #include <thread>
 
@@ -46,4 +49,16 @@ FrameRecord recordFrame(Engine& engine, FrameHost& host) {
 
 void startAt(Engine& engine, FrameHost& host, double seconds) {
     engine.seek(seconds, host.now());
+}
+
+std::vector<float> shippedMusicFrames(std::uint64_t first, std::size_t count) {
+    std::size_t size = 0;
+    const unsigned char* mp3 = AssetArchive::find("assets/music/tune.mp3", &size);
+    Mp3Stream stream;
+    std::vector<float> frames(count * 2);
+    if (mp3 == nullptr || !stream.open(mp3, size) || !stream.seek(first)) {
+        return {};
+    }
+    frames.resize(stream.read(frames.data(), count) * 2);
+    return frames;
 }

@@ -4,9 +4,11 @@
 #include "support/disk_device.h"
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <utility>
+#include <vector>
 
 // The frame loop's host on a disk device's own timeline: the clock is what the
 // driver has written, scaled by `clockRate`, so a run passes the loop end in
@@ -42,6 +44,9 @@ struct FrameRecord {
 };
 
 FrameRecord recordFrame(Engine& engine, FrameHost& host);
+
+// Stereo frames of the shipped music from `first` on (empty if unavailable).
+std::vector<float> shippedMusicFrames(std::uint64_t first, std::size_t count);
 
 // Starts the engine's clock and its music at `seconds`.
 void startAt(Engine& engine, FrameHost& host, double seconds);
