@@ -8,12 +8,15 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 deb=$(bash scripts/release.sh --deb-only | tail -n 1)
-# /dev is shared with the fresh tree.
-shared=/dev/shm/$(basename "$deb")
+# /dev is the one folder the fresh tree shares with this machine (its own
+# /dev/shm is another mount, not shared).
+drop=$(mktemp -d /dev/quex-deb.XXXXXX)
+trap 'rm -rf "$drop"' EXIT
+shared=$drop/$(basename "$deb")
 cp "$deb" "$shared"
-trap 'rm -f "$shared"' EXIT
+chmod 755 "$drop"
 ../shared/tools/fresh-debian.sh "apt-get update -qq && \
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $shared >/dev/null && \
   dpkg-query -W -f='\${Package} \${Version}\n' quex-invi && \
-  command -v quex_invi quex_capture quex_inspect quex_bench && \
+  command -v quex_invi quex_capture quex_inspect quex_bench quex_preview && \
   quex_inspect --lint && echo 'check-deb: quex_inspect --lint passed'"
