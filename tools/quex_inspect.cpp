@@ -201,9 +201,15 @@ Music analyseMusic() {
 
 // ---------------------------------------------------------------- lint
 
-// Script line numbers of the entries, by id, from parsing the text line by line.
-std::map<int, int> lineNumbers(const std::string& text) {
-    std::map<int, int> lines;
+// Script line numbers from parsing the text line by line: the entries' by id,
+// and those of entry lines the parser refused.
+struct ScriptLines {
+    std::map<int, int> byId;
+    std::vector<int> refused;
+};
+
+ScriptLines lineNumbers(const std::string& text) {
+    ScriptLines lines;
     DemoScript probe;
     std::size_t begin = 0;
     int number = 0;
@@ -220,7 +226,9 @@ std::map<int, int> lineNumbers(const std::string& text) {
         const int before = probe.nextId;
         Script::parseLine(line, probe);
         if (probe.nextId != before) {
-            lines[before] = number;
+            lines.byId[before] = number;
+        } else if (Script::namesEntry(line)) {
+            lines.refused.push_back(number);
         }
         begin = end + 1;
     }
@@ -264,11 +272,15 @@ Box stabBox(const TextStabEntry& e) {
     return {e.x - w / 2.0, e.y, e.x + w / 2.0, e.y + 20.0 * (lengths.size() - 1) + 16.0};
 }
 
-int lint(const DemoScript& s, const std::map<int, int>& lines, double musicLength) {
+int lint(const DemoScript& s, const ScriptLines& lines, double musicLength) {
     int warnings = 0;
+    for (const int number : lines.refused) {
+        std::printf("line %d: refused by the parser, so it makes no entry\n", number);
+        ++warnings;
+    }
     auto warn = [&](int id, const char* format, auto... args) {
-        const auto it = lines.find(id);
-        std::printf("line %d, id %d: ", it != lines.end() ? it->second : 0, id);
+        const auto it = lines.byId.find(id);
+        std::printf("line %d, id %d: ", it != lines.byId.end() ? it->second : 0, id);
         std::printf(format, args...);
         std::printf("\n");
         ++warnings;
@@ -525,7 +537,7 @@ int main(int argc, char** argv) {
         const int saved = dup(STDERR_FILENO);
         const int devNull = open("/dev/null", O_WRONLY);
         dup2(devNull, STDERR_FILENO);
-        const std::map<int, int> lines = lineNumbers(text);
+        const ScriptLines lines = lineNumbers(text);
         std::fflush(stderr);
         dup2(saved, STDERR_FILENO);
         close(devNull);

@@ -190,17 +190,6 @@ void parseTextStab(const char* line, const char* words, DemoScript& script) {
     script.textStabs.push_back(entry);
 }
 
-// Whether the line starts with a keyword that makes an entry, so that a line
-// which gave none was rejected.
-bool namesEntry(const char* line) {
-    char keyword[32] = {};
-    if (std::sscanf(line, "%31s", keyword) != 1) {
-        return false;
-    }
-    return std::strcmp(keyword, "scene") == 0 || std::strcmp(keyword, "overlay") == 0 ||
-           std::strcmp(keyword, "scrolltext") == 0 || std::strcmp(keyword, "textstab") == 0;
-}
-
 void finish(DemoScript& script) {
     // Written so that a NaN end also falls back to the default length.
     if (!(script.endTime > 0.0)) {
@@ -209,6 +198,15 @@ void finish(DemoScript& script) {
 }
 
 } // namespace
+
+bool Script::namesEntry(const char* line) {
+    char keyword[32] = {};
+    if (std::sscanf(line, "%31s", keyword) != 1) {
+        return false;
+    }
+    return std::strcmp(keyword, "scene") == 0 || std::strcmp(keyword, "overlay") == 0 ||
+           std::strcmp(keyword, "scrolltext") == 0 || std::strcmp(keyword, "textstab") == 0;
+}
 
 bool Script::load(const char* path, DemoScript& script, int* rejectedLines) {
     std::FILE* file = std::fopen(path, "r");

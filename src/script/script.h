@@ -83,4 +83,7 @@ class Script {
     static bool load(const char* path, DemoScript& script, int* rejectedLines = nullptr);
     static bool load_mem(const char* bytes, std::size_t size, DemoScript& script);
     static void parseLine(const char* line, DemoScript& script);
+    // Whether the line starts with a keyword that makes an entry, so that a
+    // line which gave none was refused.
+    static bool namesEntry(const char* line);
 };

@@ -286,9 +286,11 @@ TEST_F(ToolsTest, LintFlagsProblemsAndIsSilentOnTheShippedScript) {
            "scene fluid 0 600 30 30\n"
            "scene plasma 0 600 30 30\n"
            "overlay assets/textures/nothing_here.png 8.0 8.0 0 100 10 10\n"
-           "textstab 0 100 5 5 assets/textures/font.png 160.0 80.0 \"hello\"\n";
+           "textstab 0 100 5 5 assets/textures/font.png 160.0 80.0 \"hello\"\n"
+           "scene road 10\n";
     const ToolRun r = run(tool("quex_inspect") + " '" + file.string() + "' --lint");
     EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.out.find("line 6: refused by the parser"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("line 3, id 1: unknown scene name \"plasma\""), std::string::npos)
         << r.out;
     EXPECT_NE(r.out.find("line 4, id 2: image \"assets/textures/nothing_here.png\""),
