@@ -10,14 +10,12 @@ source "$(dirname "$0")/../tests/e2e/lib.sh"
 in_xvfb "$@"
 native=$1
 exe=$2
-export WINEPREFIX=$(realpath -m "$3")
+use_wine "$3"
 runs=${4:-1}
-export WINEDEBUG=-all SDL_AUDIODRIVER=dummy
-wine=$(dpkg -L wine64 | grep -m 1 '/wine64$') || fail "wine64 is not installed"
-wineserver=$(dirname "$wine")/wineserver
+export SDL_AUDIODRIVER=dummy
 [[ -f $WINEPREFIX/.quex-ready ]] || fail "no prepared Wine prefix (tests/e2e/windows_exe.sh makes one)"
 work=$(mktemp -d)
-trap '"$wineserver" -k 2>/dev/null; rm -rf "$work"' EXIT
+trap '"$WINESERVER" -k 2>/dev/null; rm -rf "$work"' EXIT
 
 # Seconds of demo time: well inside each scene, after its fade-in.
 scenes=("road 10.5 21.5" "fluid 24.0 37.0" "dblobs 39.0 51.0")
@@ -48,7 +46,7 @@ rate() {
 printf '%-8s %12s %12s %8s\n' scene "native fps" "Wine fps" ratio
 for run in $(seq 1 "$runs"); do
   record "$work/native$run" "$native"
-  record "$work/wine$run" "$wine" "$exe"
+  record "$work/wine$run" "$WINE" "$exe"
   for scene in "${scenes[@]}"; do
     read -r name from to <<<"$scene"
     n=$(rate "$work/native$run" "$from" "$to")

@@ -61,3 +61,13 @@ quit_with_escape() {
 # The leak check runs in the unit tests; the demo unloads the GL driver at
 # exit, after which what the driver keeps can no longer be attributed to it.
 export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
+
+# Wine for a prefix, silent (Debian installs wine64 outside PATH); sets WINE
+# and WINESERVER.
+use_wine() {
+  export WINEPREFIX
+  WINEPREFIX=$(realpath -m "$1")
+  export WINEDEBUG=-all
+  WINE=$(dpkg -L wine64 | grep -m 1 '/wine64$') || fail "wine64 is not installed"
+  WINESERVER=$(dirname "$WINE")/wineserver
+}

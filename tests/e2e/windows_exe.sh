@@ -11,12 +11,9 @@ in_xvfb "$@"
 
 demo=$1
 corrupt=$2
-export WINEPREFIX=$(realpath -m "$3")
-export WINEDEBUG=-all
-wine=$(dpkg -L wine64 | grep -m 1 '/wine64$') || fail "wine64 is not installed"
-wineserver=$(dirname "$wine")/wineserver
+use_wine "$3"
 work=$(mktemp -d)
-trap '"$wineserver" -k 2>/dev/null; rm -rf "$work"' EXIT
+trap '"$WINESERVER" -k 2>/dev/null; rm -rf "$work"' EXIT
 
 # A prepared prefix, made once and kept: creating one prints Wine's own
 # progress, and the Mono and Gecko installers are not wanted. No audio driver
@@ -24,14 +21,14 @@ trap '"$wineserver" -k 2>/dev/null; rm -rf "$work"' EXIT
 if [[ ! -f $WINEPREFIX/.quex-ready ]]; then
   echo "preparing the Wine prefix $WINEPREFIX"
   mkdir -p "$WINEPREFIX"
-  WINEDLLOVERRIDES="mscoree,mshtml=" "$wine" wineboot -i >"$work/prefix.log" 2>&1
-  "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Audio /d '' /f >>"$work/prefix.log" 2>&1 ||
+  WINEDLLOVERRIDES="mscoree,mshtml=" "$WINE" wineboot -i >"$work/prefix.log" 2>&1
+  "$WINE" reg add 'HKCU\Software\Wine\Drivers' /v Audio /d '' /f >>"$work/prefix.log" 2>&1 ||
     { cat "$work/prefix.log"; fail "cannot prepare the Wine prefix"; }
-  "$wineserver" -w
+  "$WINESERVER" -w
   touch "$WINEPREFIX/.quex-ready"
 fi
 
-"$wine" "$demo" 2>"$work/stderr" &
+"$WINE" "$demo" 2>"$work/stderr" &
 pid=$!
 window=$(wait_for_window "$pid") || fail "no window appeared: $(cat "$work/stderr")"
 read -r width height < <(xdotool getwindowgeometry --shell "$window" |
@@ -63,7 +60,7 @@ if grep -vqE '^\[[A-Za-z0-9]+\] ' "$work/stderr"; then
 fi
 echo "ok: Escape quit with 0; stderr: $(paste -sd '|' "$work/stderr")"
 
-"$wine" "$corrupt" 2>"$work/corrupt_stderr"
+"$WINE" "$corrupt" 2>"$work/corrupt_stderr"
 code=$?
 sed -i 's/\r$//' "$work/corrupt_stderr"
 [[ "$code" == 1 ]] || fail "damaged archive: exit code $code"
