@@ -249,10 +249,9 @@ class Preview {
         return engine.paused ? engine.pauseTime : glfwGetTime() - engine.startOffset;
     }
 
-    // Seeks stay inside the loop: before 0 is 0, past the end wraps.
+    // Seeks stay inside the loop: past the end wraps (Engine::seek stops at 0).
     void seekTo(double t) {
         const LoopRange r = range();
-        t = std::max(t, 0.0);
         if (t >= r.end) {
             t = wrapTime(t, r);
         }
@@ -359,10 +358,7 @@ int main(int argc, char** argv) {
             engine.post.screenHeight = std::max(state.height, 1);
         }
         preview.followScript(glfwGetTime());
-        const double t = engine.advanceClock(host);
-
-        engine.audio.update();
-        engine.drawFrame(t, engine.audio.bass(), engine.audio.treble());
+        const double t = engine.renderFrame(host);
         host.swapAndPoll();
         if (!engine.paused) {
             ++engine.frameCounter;

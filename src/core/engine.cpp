@@ -160,11 +160,7 @@ void Engine::run(FrameHost& host) {
             }
         }
 
-        const double t = advanceClock(host);
-
-        audio.update();
-        drawFrame(t, audio.bass(), audio.treble());
-
+        const double t = renderFrame(host);
         editor.draw(*this, t);
         double seekTo = 0.0;
         if (editor.takeSeek(seekTo)) {
@@ -178,6 +174,13 @@ void Engine::run(FrameHost& host) {
 
         paceNextFrame(host, lastTarget);
     } while (!host.shouldClose());
+}
+
+double Engine::renderFrame(FrameHost& host) {
+    const double t = advanceClock(host);
+    audio.update();
+    drawFrame(t, audio.bass(), audio.treble());
+    return t;
 }
 
 double Engine::advanceClock(FrameHost& host) {

@@ -64,4 +64,7 @@ class Engine {
     // Pausing freezes the clock at the last frame's time; resuming restarts
     // the music from there too, whatever the device had buffered.
     void togglePause(double now);
+    // A live frame up to the swap: the clock, Audio::update and drawFrame with
+    // the music's levels. Returns the frame's demo time.
+    double renderFrame(FrameHost& host);
 };
