@@ -27,23 +27,22 @@ include(${CMAKE_SOURCE_DIR}/cmake/generated.cmake)
 quex_archive(quex_archive archive)
 quex_archive(quex_archive_corrupt archive_corrupt --corrupt)
 
-# The headless context serves the Linux tests and tools (EGL).
-file(GLOB_RECURSE QUEX_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/*.cpp)
-list(REMOVE_ITEM QUEX_SOURCES ${CMAKE_SOURCE_DIR}/src/main.cpp
-     ${CMAKE_SOURCE_DIR}/src/render/headless_context.cpp)
 add_library(stb_image STATIC ${CMAKE_SOURCE_DIR}/cmake/windows/stb_image.c)
 target_include_directories(stb_image SYSTEM PUBLIC ${QUEX_HOST_HEADERS})
 
-add_library(quex STATIC ${QUEX_SOURCES})
-target_include_directories(quex PUBLIC ${CMAKE_SOURCE_DIR}/src)
-target_include_directories(quex SYSTEM PUBLIC ${QUEX_WINDOWS_PREFIX}/include ${QUEX_HOST_HEADERS})
-target_compile_options(quex PRIVATE -Wall -Wextra)
-# What the static GLFW, SDL2 and mpg123 need from Windows itself.
+# The same floors as on Linux, less the headless context, which serves the
+# Linux tests and tools (EGL). What the static GLFW, SDL2 and mpg123 need
+# from Windows itself comes last.
+include(${CMAKE_SOURCE_DIR}/cmake/floors.cmake)
+add_library(quex_windows_deps INTERFACE)
+target_include_directories(quex_windows_deps SYSTEM INTERFACE ${QUEX_WINDOWS_PREFIX}/include
+                                                               ${QUEX_HOST_HEADERS})
 target_link_libraries(
-  quex PUBLIC glad ${QUEX_WINDOWS_PREFIX}/lib/libglfw3.a ${QUEX_WINDOWS_PREFIX}/lib/libSDL2.a
-              ${QUEX_WINDOWS_PREFIX}/lib/libmpg123.a stb_image ZLIB::ZLIB
-              gdi32 user32 shell32 winmm imm32 ole32 oleaut32 version uuid advapi32
-              setupapi shlwapi)
+  quex_windows_deps INTERFACE glad ${QUEX_WINDOWS_PREFIX}/lib/libglfw3.a
+                              ${QUEX_WINDOWS_PREFIX}/lib/libSDL2.a ${QUEX_WINDOWS_PREFIX}/lib/libmpg123.a
+                              stb_image ZLIB::ZLIB gdi32 user32 shell32 winmm imm32 ole32 oleaut32
+                              version uuid advapi32 setupapi shlwapi)
+quex_floors(EXTERNAL quex_windows_deps EXCLUDE render/headless_context.cpp)
 
 # -static: libstdc++, libgcc and winpthread go inside, so the executable needs
 # only the DLLs that come with Windows. -mwindows: a GUI process. -s: no
@@ -52,6 +51,6 @@ foreach(variant quex_invi quex_invi_corrupt)
   string(REPLACE quex_invi quex_archive archive ${variant})
   add_executable(${variant} WIN32 ${CMAKE_SOURCE_DIR}/src/main.cpp $<TARGET_OBJECTS:${archive}>)
   target_compile_options(${variant} PRIVATE -Wall -Wextra)
-  target_link_libraries(${variant} PRIVATE quex)
+  target_link_libraries(${variant} PRIVATE quex_core)
   target_link_options(${variant} PRIVATE -static -mwindows -s)
 endforeach()

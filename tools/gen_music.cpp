@@ -6,7 +6,7 @@
 // point) and beat 441 on 193.0 s (the end): the last 80 bars flow straight
 // back into the loop point at the same tempo, key and groove.
 
-#include "core/log.h"
+#include "base/log.h"
 #include "music_dsp.h"
 
 #include <cstdio>
@@ -541,7 +541,7 @@ void renderCues(Buses& b) {
 bool writeWav(const char* path, const Stereo& s) {
     std::FILE* f = std::fopen(path, "wb");
     if (!f) {
-        log(stderr, "[gen_music] cannot write: %s\n", path);
+        logLine(stderr, "[gen_music] cannot write: %s\n", path);
         return false;
     }
     const std::uint32_t frames = static_cast<std::uint32_t>(s.size());
@@ -586,7 +586,7 @@ bool writeWav(const char* path, const Stereo& s) {
 
 int main(int argc, char** argv) {
     if (argc != 2) {
-        log(stderr, "[gen_music] usage: gen_music OUT.wav\n");
+        logLine(stderr, "[gen_music] usage: gen_music OUT.wav\n");
         return 2;
     }
     Buses b;
@@ -605,7 +605,8 @@ int main(int argc, char** argv) {
         }
         return 10.0 * std::log10(std::max(sum / (z - a), 1e-20));
     };
-    log(stderr,
+    logLine(
+        stderr,
         "[gen_music] 53-69 s RMS: drums %.1f dB, music %.1f dB, reverb send %.1f dB, delay send "
         "%.1f dB\n",
         level(b.drums, nullptr), level(b.music, &b.duck), level(b.reverbSend, nullptr),
@@ -638,7 +639,7 @@ int main(int argc, char** argv) {
         }
         limit(out, ceiling, 96, 0.08);
         measured = integratedLufs(out);
-        log(stderr, "[gen_music] pass %d: gain %.2f dB, %.2f LUFS\n", pass, gainDb, measured);
+        logLine(stderr, "[gen_music] pass %d: gain %.2f dB, %.2f LUFS\n", pass, gainDb, measured);
         if (std::fabs(measured - target) < 0.05) {
             break;
         }

@@ -2,8 +2,8 @@
 // frame code: stills at chosen times, every frame of a range, or a video with
 // the matching stretch of the music.
 #include "audio/offline_music.h"
+#include "base/clock.h"
 #include "core/asset_archive.h"
-#include "core/clock.h"
 #include "core/engine.h"
 #include "render/gl.h"
 #include "render/headless_context.h"

@@ -7,8 +7,8 @@
 
 #include "audio/mp3_stream.h"
 #include "audio/offline_music.h"
+#include "base/log.h"
 #include "core/asset_archive.h"
-#include "core/log.h"
 #include "script/script.h"
 
 #include <algorithm>
@@ -45,14 +45,14 @@ int main(int argc, char** argv) {
     std::vector<unsigned char> bytes;
     if (argc > 1) {
         if (!readFile(argv[1], bytes)) {
-            log(stderr, "[Levels] cannot open: %s\n", argv[1]);
+            logLine(stderr, "[Levels] cannot open: %s\n", argv[1]);
             return 1;
         }
     } else {
         std::size_t size = 0;
         const unsigned char* p = AssetArchive::find("assets/music/tune.mp3", &size);
         if (!p) {
-            log(stderr, "[Levels] no assets/music/tune.mp3 in the archive\n");
+            logLine(stderr, "[Levels] no assets/music/tune.mp3 in the archive\n");
             return 1;
         }
         bytes.assign(p, p + size);
@@ -60,7 +60,7 @@ int main(int argc, char** argv) {
     std::vector<float> pcm;
     int rate = 0, channels = 0;
     if (!decodeMp3(bytes.data(), bytes.size(), pcm, rate, channels) || channels <= 0 || rate <= 0) {
-        log(stderr, "[Levels] not an MP3\n");
+        logLine(stderr, "[Levels] not an MP3\n");
         return 1;
     }
     const std::size_t frames = pcm.size() / channels;

@@ -1,10 +1,10 @@
 // Plays the demo in a window with its music and follows edits of a script
 // file as they are saved: the timeline, overlays, scroll texts and stabs pick
 // up the new entries by id while the scenes' simulations run on.
-#include "core/clock.h"
+#include "base/clock.h"
+#include "base/file_watch.h"
+#include "base/log.h"
 #include "core/engine.h"
-#include "core/file_watch.h"
-#include "core/log.h"
 #include "render/gl.h"
 #include "script/script_reload.h"
 
@@ -127,7 +127,7 @@ void onFramebufferSize(GLFWwindow* window, int width, int height) {
 
 GLFWwindow* openWindow(const Options& o, WindowState& state) {
     if (!glfwInit()) {
-        log(stderr, "[Preview] glfwInit failed\n");
+        logLine(stderr, "[Preview] glfwInit failed\n");
         return nullptr;
     }
     glfwWindowHint(GLFW_CONTEXT_VERSION_MAJOR, 3);
@@ -137,13 +137,13 @@ GLFWwindow* openWindow(const Options& o, WindowState& state) {
     glfwWindowHint(GLFW_RESIZABLE, GLFW_TRUE);
     GLFWwindow* window = glfwCreateWindow(o.width, o.height, "quex_preview", nullptr, nullptr);
     if (window == nullptr) {
-        log(stderr, "[Preview] cannot open a window\n");
+        logLine(stderr, "[Preview] cannot open a window\n");
         glfwTerminate();
         return nullptr;
     }
     glfwMakeContextCurrent(window);
     if (gladLoadGL(reinterpret_cast<GLADloadfunc>(glfwGetProcAddress)) == 0) {
-        log(stderr, "[Preview] glad init failed\n");
+        logLine(stderr, "[Preview] glad init failed\n");
         glfwDestroyWindow(window);
         glfwTerminate();
         return nullptr;
@@ -199,7 +199,8 @@ class Preview {
     bool loadStartScript() {
         struct stat st {};
         if (::stat(scriptPath.c_str(), &st) != 0) {
-            log(stderr, "[Preview] cannot read %s: %s\n", scriptPath.c_str(), std::strerror(errno));
+            logLine(stderr, "[Preview] cannot read %s: %s\n", scriptPath.c_str(),
+                    std::strerror(errno));
             return false;
         }
         reload(true);
@@ -218,13 +219,13 @@ class Preview {
         const ScriptChanges c = compareScripts(engine.script, next);
         engine.script = std::move(next);
         if (first) {
-            log(stderr, "[Preview] playing %s: %d entries\n", scriptPath.c_str(),
-                engine.script.nextId);
+            logLine(stderr, "[Preview] playing %s: %d entries\n", scriptPath.c_str(),
+                    engine.script.nextId);
             return;
         }
-        log(stderr, "[Preview] reloaded %s: %d added, %d changed, %d removed%s\n",
-            scriptPath.c_str(), c.added, c.changed, c.removed,
-            c.settingsChanged ? "; fps, loop or scroll changed" : "");
+        logLine(stderr, "[Preview] reloaded %s: %d added, %d changed, %d removed%s\n",
+                scriptPath.c_str(), c.added, c.changed, c.removed,
+                c.settingsChanged ? "; fps, loop or scroll changed" : "");
     }
 
     void followScript(double now) {

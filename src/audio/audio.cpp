@@ -5,7 +5,7 @@
 #include "audio/sound.h"
 #include "audio/system_audio_log.h"
 #include "audio/tap_node.h"
-#include "core/log.h"
+#include "base/log.h"
 
 #include <SDL2/SDL.h>
 #include <atomic>
@@ -43,7 +43,7 @@ void deviceCallback(void* user, Uint8* stream, int bytes) {
 }
 
 void sdlLog(void*, int, SDL_LogPriority, const char* message) {
-    log(stderr, "[Audio] SDL: %s\n", message);
+    logLine(stderr, "[Audio] SDL: %s\n", message);
 }
 
 // Keeps the sound libraries' own chatter off stderr and SDL's hands off the
@@ -70,7 +70,7 @@ Audio::~Audio() {
 bool Audio::setUpEngine() {
     prepareSdl();
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-        log(stderr, "[Audio] engine init failed\n");
+        logLine(stderr, "[Audio] engine init failed\n");
         return false;
     }
     SDL_AudioSpec want{};
@@ -85,7 +85,7 @@ bool Audio::setUpEngine() {
     state->engine = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
     if (state->engine == 0) {
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
-        log(stderr, "[Audio] engine init failed\n");
+        logLine(stderr, "[Audio] engine init failed\n");
         return false;
     }
     state->engineReady = true;
@@ -101,7 +101,7 @@ void Audio::setUpTap() {
         b.tapReady = true;
         b.tapLive.store(true, std::memory_order_release);
     } else {
-        log(stderr, "[Audio] tap node failed \u2014 analysis unavailable\n");
+        logLine(stderr, "[Audio] tap node failed \u2014 analysis unavailable\n");
     }
     b.analyzer = AudioAnalyzer{};
     b.analyzer.setSampleRate(static_cast<float>(kEngineRate));
@@ -122,7 +122,7 @@ bool Audio::loadFile(const char* path) {
         }
         std::fclose(file);
     } else {
-        log(stderr, "[Audio] failed to load: %s\n", name);
+        logLine(stderr, "[Audio] failed to load: %s\n", name);
         return false;
     }
     std::vector<float> pcm;
@@ -130,7 +130,7 @@ bool Audio::loadFile(const char* path) {
     int channels = 0;
     if (!decodeMp3(bytes.data(), bytes.size(), pcm, rate, channels) ||
         !state->sound.initPcm(std::move(pcm), rate, static_cast<unsigned>(channels))) {
-        log(stderr, "[Audio] failed to load: %s\n", name);
+        logLine(stderr, "[Audio] failed to load: %s\n", name);
         return false;
     }
     setUpTap();
@@ -143,12 +143,12 @@ bool Audio::loadMemory(const void* bytes, std::size_t size) {
         return false;
     }
     if (!state->decoder.open(bytes, size)) {
-        log(stderr, "[Audio] failed to decode from memory\n");
+        logLine(stderr, "[Audio] failed to decode from memory\n");
         return false;
     }
     state->decoderReady = true;
     if (!state->sound.initStream(&state->decoder)) {
-        log(stderr, "[Audio] failed to init sound from memory decoder\n");
+        logLine(stderr, "[Audio] failed to init sound from memory decoder\n");
         return false;
     }
     setUpTap();
@@ -181,7 +181,7 @@ void Audio::seek(double seconds) {
         return;
     }
     if (std::isnan(seconds)) {
-        log(stderr, "[Audio] seek to an invalid time ignored\n");
+        logLine(stderr, "[Audio] seek to an invalid time ignored\n");
         return;
     }
     state->sound.seekSeconds(seconds);

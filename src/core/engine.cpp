@@ -1,9 +1,9 @@
 #include "core/engine.h"
 
+#include "base/clock.h"
+#include "base/log.h"
+#include "base/types.h"
 #include "core/asset_archive.h"
-#include "core/clock.h"
-#include "core/log.h"
-#include "core/types.h"
 #include "render/gl.h"
 
 #include <GLFW/glfw3.h>
@@ -50,7 +50,7 @@ bool Engine::init() {
 
 bool Engine::initSystems(int screenWidth, int screenHeight, bool withMusic) {
     if (!AssetArchive::unpack()) {
-        log(stderr, "[Engine] failed to unpack embedded assets\n");
+        logLine(stderr, "[Engine] failed to unpack embedded assets\n");
         return false;
     }
 
@@ -85,7 +85,7 @@ bool Engine::initSystems(int screenWidth, int screenHeight, bool withMusic) {
         if (loaded) {
             audio.play();
         } else {
-            log(stderr, "[Engine] running without audio\n");
+            logLine(stderr, "[Engine] running without audio\n");
         }
     }
     musicLength = audio.lengthSeconds();
@@ -215,7 +215,7 @@ void Engine::togglePause(double now) {
 
 void Engine::seek(double seconds, double now) {
     if (!std::isfinite(seconds)) {
-        log(stderr, "[Engine] seek to an invalid time ignored\n");
+        logLine(stderr, "[Engine] seek to an invalid time ignored\n");
         return;
     }
     seconds = std::max(seconds, 0.0);

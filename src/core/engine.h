@@ -1,8 +1,8 @@
 #pragma once
 
 #include "audio/audio.h"
+#include "base/frame_host.h"
 #include "core/editor_hook.h"
-#include "core/frame_host.h"
 #include "core/window.h"
 #include "render/overlay_manager.h"
 #include "render/post_process.h"

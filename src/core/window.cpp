@@ -1,6 +1,6 @@
 #include "core/window.h"
 
-#include "core/log.h"
+#include "base/log.h"
 #include "render/gl.h"
 
 #include <GLFW/glfw3.h>
@@ -18,7 +18,7 @@ void latchKey(GLFWwindow* handle, int key, int, int action, int) {
 
 bool Window::create(const char* title) {
     if (!glfwInit()) {
-        log(stderr, "[Window] glfwInit failed\n");
+        logLine(stderr, "[Window] glfwInit failed\n");
         return false;
     }
     glfwWindowHint(GLFW_CONTEXT_VERSION_MAJOR, 3);
@@ -28,13 +28,13 @@ bool Window::create(const char* title) {
 
     GLFWmonitor* monitor = glfwGetPrimaryMonitor();
     if (monitor == nullptr) {
-        log(stderr, "[Window] no primary monitor\n");
+        logLine(stderr, "[Window] no primary monitor\n");
         glfwTerminate();
         return false;
     }
     const GLFWvidmode* mode = glfwGetVideoMode(monitor);
     if (mode == nullptr) {
-        log(stderr, "[Window] no video mode\n");
+        logLine(stderr, "[Window] no video mode\n");
         glfwTerminate();
         return false;
     }
@@ -51,7 +51,7 @@ bool Window::create(const char* title) {
 
     handle = glfwCreateWindow(width, height, title, monitor, nullptr);
     if (handle == nullptr) {
-        log(stderr, "[Window] create failed\n");
+        logLine(stderr, "[Window] create failed\n");
         glfwTerminate();
         return false;
     }
@@ -62,7 +62,7 @@ bool Window::create(const char* title) {
     glfwSwapInterval(0);
 
     if (gladLoadGL(reinterpret_cast<GLADloadfunc>(glfwGetProcAddress)) == 0) {
-        log(stderr, "[Window] glad init failed\n");
+        logLine(stderr, "[Window] glad init failed\n");
         return false;
     }
     glViewport(0, 0, width, height);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/key_latch.h"
+#include "base/key_latch.h"
 
 #include <cstdint>
 

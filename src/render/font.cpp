@@ -1,7 +1,7 @@
 #include "render/font.h"
 
+#include "base/log.h"
 #include "core/asset_archive.h"
-#include "core/log.h"
 
 #include <climits>
 
@@ -9,7 +9,7 @@ bool Font::load(const char* path, int glyphWidth, int glyphHeight) {
     glyphW = glyphWidth;
     glyphH = glyphHeight;
     if (!atlas.load(path, true)) {
-        log(stderr, "[Font] failed to load atlas: %s\n", path);
+        logLine(stderr, "[Font] failed to load atlas: %s\n", path);
         return false;
     }
     return true;
@@ -20,7 +20,7 @@ bool Font::load_mem(const unsigned char* bytes, std::int32_t size, int glyphWidt
     glyphW = glyphWidth;
     glyphH = glyphHeight;
     if (!atlas.load_mem(bytes, size, true)) {
-        log(stderr, "[Font] failed to load atlas from memory\n");
+        logLine(stderr, "[Font] failed to load atlas from memory\n");
         return false;
     }
     return true;

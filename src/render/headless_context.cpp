@@ -1,6 +1,6 @@
 #include "render/headless_context.h"
 
-#include "core/log.h"
+#include "base/log.h"
 #include "render/gl.h"
 
 #include <EGL/egl.h>
@@ -63,7 +63,7 @@ bool HeadlessContext::create() {
 
     // No surfaceless EGL: a hidden window needs a display server.
     if (!glfwInit()) {
-        log(stderr, "[Headless] no EGL and no display for a hidden window\n");
+        logLine(stderr, "[Headless] no EGL and no display for a hidden window\n");
         return false;
     }
     glfwWindowHint(GLFW_CONTEXT_VERSION_MAJOR, 3);
@@ -72,13 +72,13 @@ bool HeadlessContext::create() {
     glfwWindowHint(GLFW_VISIBLE, GLFW_FALSE);
     GLFWwindow* window = glfwCreateWindow(64, 64, "quex_invi", nullptr, nullptr);
     if (window == nullptr) {
-        log(stderr, "[Headless] hidden window failed\n");
+        logLine(stderr, "[Headless] hidden window failed\n");
         glfwTerminate();
         return false;
     }
     glfwMakeContextCurrent(window);
     if (gladLoadGL(reinterpret_cast<GLADloadfunc>(glfwGetProcAddress)) == 0) {
-        log(stderr, "[Headless] glad init failed\n");
+        logLine(stderr, "[Headless] glad init failed\n");
         glfwDestroyWindow(window);
         glfwTerminate();
         return false;

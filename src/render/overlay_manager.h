@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/types.h"
+#include "base/types.h"
 #include "render/quad_mesh.h"
 #include "render/shader.h"
 #include "render/shaders.h"

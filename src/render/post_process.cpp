@@ -1,7 +1,7 @@
 #include "render/post_process.h"
 
+#include "base/log.h"
 #include "core/asset_archive.h"
-#include "core/log.h"
 #include "render/gl.h"
 #include "render/shaders.h"
 
@@ -201,7 +201,7 @@ bool PostProcess::init(int canvasW, int canvasH, int screenW, int screenH) {
     glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
     glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, colorTexture, 0);
     if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
-        log(stderr, "[PostProcess] FBO incomplete\n");
+        logLine(stderr, "[PostProcess] FBO incomplete\n");
         glBindFramebuffer(GL_FRAMEBUFFER, 0);
         return false;
     }

@@ -1,6 +1,6 @@
 #include "render/shader.h"
 
-#include "core/log.h"
+#include "base/log.h"
 #include "render/gl.h"
 
 namespace {
@@ -14,7 +14,7 @@ GLuint compileStage(GLenum type, const char* source) {
     if (ok != GL_TRUE) {
         char info[1024] = {};
         glGetShaderInfoLog(shader, sizeof info, nullptr, info);
-        log(stderr, "[Shader] compile error:\n%s\n", info);
+        logLine(stderr, "[Shader] compile error:\n%s\n", info);
     }
     // A failed stage still goes to the link, which then reports as well.
     return shader;
@@ -39,7 +39,7 @@ bool Shader::load(const char* vertexSource, const char* fragmentSource) {
     }
     char info[1024] = {};
     glGetProgramInfoLog(program, sizeof info, nullptr, info);
-    log(stderr, "[Shader] link error:\n%s\n", info);
+    logLine(stderr, "[Shader] link error:\n%s\n", info);
     glDeleteProgram(program);
     program = 0;
     return false;

@@ -1,7 +1,7 @@
 #include "render/texture.h"
 
+#include "base/log.h"
 #include "core/asset_archive.h"
-#include "core/log.h"
 #include "render/gl.h"
 
 #include <climits>
@@ -12,7 +12,7 @@ bool Texture::load(const char* path, bool nearest) {
     int channels = 0;
     unsigned char* pixels = stbi_load(path, &width, &height, &channels, 4);
     if (pixels == nullptr) {
-        log(stderr, "[Texture] failed: %s\n", path);
+        logLine(stderr, "[Texture] failed: %s\n", path);
         return false;
     }
     upload(pixels, nearest);
@@ -27,7 +27,7 @@ bool Texture::load_mem(const unsigned char* bytes, std::int32_t size, bool neare
                                 ? nullptr
                                 : stbi_load_from_memory(bytes, size, &width, &height, &channels, 4);
     if (pixels == nullptr) {
-        log(stderr, "[Texture] load_mem failed\n");
+        logLine(stderr, "[Texture] load_mem failed\n");
         return false;
     }
     upload(pixels, nearest);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/types.h"
+#include "base/types.h"
 #include "render/shader.h"
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/types.h"
+#include "base/types.h"
 
 // A full-picture effect drawn into the canvas. Slot order matters to nobody
 // outside, but it is kept stable: destructor, init, setAudio, setPalette,

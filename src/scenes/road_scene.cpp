@@ -1,6 +1,6 @@
 #include "scenes/road_scene.h"
 
-#include "core/log.h"
+#include "base/log.h"
 #include "render/gl.h"
 
 #include <cmath>
@@ -182,7 +182,7 @@ void RoadScene::render(double, double localTime, float alpha) {
     }
     float cam = static_cast<float>(kRoadSpeed * localTime);
     if (!std::isfinite(cam)) {
-        log(stderr, "[Road] local time out of range, showing the lap start\n");
+        logLine(stderr, "[Road] local time out of range, showing the lap start\n");
         cam = 0.0f;
     }
     horizon = kRoadHorizon;

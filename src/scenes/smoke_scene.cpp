@@ -1,6 +1,6 @@
 #include "scenes/smoke_scene.h"
 
-#include "core/log.h"
+#include "base/log.h"
 #include "render/gl.h"
 #include "render/shaders.h"
 #include "scenes/render_target.h"
@@ -367,11 +367,11 @@ void SmokeScene::setSmokeParams(bool enabled, const Float3& newCam, float newFov
     }
     // Called every frame while an entry runs: say it once per bad value.
     if (!hasDirection(newLightDir) && hasDirection(lightDir)) {
-        log(stderr,
-            "[SmokeScene] light direction (%g, %g, %g) has no direction, using the "
-            "default\n",
-            static_cast<double>(newLightDir[0]), static_cast<double>(newLightDir[1]),
-            static_cast<double>(newLightDir[2]));
+        logLine(stderr,
+                "[SmokeScene] light direction (%g, %g, %g) has no direction, using the "
+                "default\n",
+                static_cast<double>(newLightDir[0]), static_cast<double>(newLightDir[1]),
+                static_cast<double>(newLightDir[2]));
     }
     cam = newCam;
     fov = newFov;

@@ -1,6 +1,6 @@
 #include "script/script.h"
 
-#include "core/log.h"
+#include "base/log.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -99,7 +99,7 @@ void parseScene(const char* line, const char* words, DemoScript& script) {
     int fadeOut = 0;
     if (std::sscanf(words, "%*s %31s %d %d %d %d", entry.name, &start, &end, &fadeIn, &fadeOut) !=
         5) {
-        log(stderr, "[Script] bad scene line: %s", line);
+        logLine(stderr, "[Script] bad scene line: %s", line);
         return;
     }
     setSpan(entry, start, end, fadeIn, fadeOut, inverseRate(script));
@@ -133,7 +133,7 @@ void parseOverlay(const char* line, const char* words, DemoScript& script) {
     int fadeOut = 0;
     if (std::sscanf(words, "%*s %255s %f %f %d %d %d %d", entry.path, &entry.x, &entry.y, &start,
                     &end, &fadeIn, &fadeOut) != 7) {
-        log(stderr, "[Script] bad overlay line: %s", line);
+        logLine(stderr, "[Script] bad overlay line: %s", line);
         return;
     }
     setSpan(entry, start, end, fadeIn, fadeOut, inverseRate(script));
@@ -158,12 +158,12 @@ void parseScrollText(const char* line, const char* words, DemoScript& script) {
     ScrollTextEntry entry;
     int start = 0;
     if (std::sscanf(words, "%*s %d %f %255s %f", &start, &entry.speed, entry.font, &entry.y) != 4) {
-        log(stderr, "[Script] bad scrolltext line: %s", line);
+        logLine(stderr, "[Script] bad scrolltext line: %s", line);
         return;
     }
     entry.start = framesToSeconds(start, inverseRate(script));
     if (!readQuoted(line, entry.text)) {
-        log(stderr, "[Script] scrolltext missing quoted text: %s", line);
+        logLine(stderr, "[Script] scrolltext missing quoted text: %s", line);
         return;
     }
     entry.id = script.nextId++;
@@ -178,12 +178,12 @@ void parseTextStab(const char* line, const char* words, DemoScript& script) {
     int fadeOut = 0;
     if (std::sscanf(words, "%*s %d %d %d %d %255s %f %f", &start, &end, &fadeIn, &fadeOut,
                     entry.font, &entry.x, &entry.y) != 7) {
-        log(stderr, "[Script] bad textstab line: %s", line);
+        logLine(stderr, "[Script] bad textstab line: %s", line);
         return;
     }
     setSpan(entry, start, end, fadeIn, fadeOut, inverseRate(script));
     if (!readQuoted(line, entry.text)) {
-        log(stderr, "[Script] textstab missing quoted text: %s", line);
+        logLine(stderr, "[Script] textstab missing quoted text: %s", line);
         return;
     }
     entry.id = script.nextId++;
@@ -211,7 +211,7 @@ bool Script::namesEntry(const char* line) {
 bool Script::load(const char* path, DemoScript& script, int* rejectedLines) {
     std::FILE* file = std::fopen(path, "r");
     if (file == nullptr) {
-        log(stderr, "[Script] cannot open: %s\n", path);
+        logLine(stderr, "[Script] cannot open: %s\n", path);
         return false;
     }
     script = DemoScript{};

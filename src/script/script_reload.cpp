@@ -1,6 +1,6 @@
 #include "script/script_reload.h"
 
-#include "core/log.h"
+#include "base/log.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -90,43 +90,43 @@ bool readScriptUpdate(const char* path, const std::function<bool(const char*)>& 
     // it cannot open the file, and would read a folder as an empty script.
     struct stat st {};
     if (::stat(path, &st) != 0) {
-        log(stderr, "[Reload] cannot read %s: %s; keeping the last good script\n", path,
-            std::strerror(errno));
+        logLine(stderr, "[Reload] cannot read %s: %s; keeping the last good script\n", path,
+                std::strerror(errno));
         return false;
     }
     if (!S_ISREG(st.st_mode)) {
-        log(stderr, "[Reload] %s is not a file; keeping the last good script\n", path);
+        logLine(stderr, "[Reload] %s is not a file; keeping the last good script\n", path);
         return false;
     }
     if (st.st_size == 0) {
-        log(stderr, "[Reload] %s is empty; keeping the last good script\n", path);
+        logLine(stderr, "[Reload] %s is empty; keeping the last good script\n", path);
         return false;
     }
     if (std::FILE* probe = std::fopen(path, "r")) {
         std::fclose(probe);
     } else {
-        log(stderr, "[Reload] cannot read %s: %s; keeping the last good script\n", path,
-            std::strerror(errno));
+        logLine(stderr, "[Reload] cannot read %s: %s; keeping the last good script\n", path,
+                std::strerror(errno));
         return false;
     }
 
     DemoScript next;
     int refused = 0;
     if (!Script::load(path, next, &refused)) {
-        log(stderr, "[Reload] keeping the last good script\n");
+        logLine(stderr, "[Reload] keeping the last good script\n");
         return false;
     }
     if (refused > 0) {
-        log(stderr, "[Reload] %s: %d line%s refused; keeping the last good script\n", path, refused,
-            refused == 1 ? "" : "s");
+        logLine(stderr, "[Reload] %s: %d line%s refused; keeping the last good script\n", path,
+                refused, refused == 1 ? "" : "s");
         return false;
     }
     for (const SceneEntry& entry : next.scenes) {
         char name[sizeof entry.name + 1] = {};
         std::memcpy(name, entry.name, sizeof entry.name);
         if (!knownScene(name)) {
-            log(stderr, "[Reload] %s: unknown scene %s; keeping the last good script\n", path,
-                name);
+            logLine(stderr, "[Reload] %s: unknown scene %s; keeping the last good script\n", path,
+                    name);
             return false;
         }
     }

@@ -1,6 +1,6 @@
 #include "script/timeline.h"
 
-#include "core/log.h"
+#include "base/log.h"
 #include "script/entry_order.h"
 
 #include <algorithm>
@@ -100,7 +100,7 @@ void Timeline::init(int width, int height, const DemoScript& script) {
         const EntryName name(entry);
         IScene* scene = find(name.text);
         if (scene == nullptr) {
-            log(stderr, "[Timeline] unknown scene: %s\n", name.text);
+            logLine(stderr, "[Timeline] unknown scene: %s\n", name.text);
             continue;
         }
         ActiveScene a;
@@ -120,7 +120,7 @@ void Timeline::update(const DemoScript& script) {
         const EntryName name(entry);
         IScene* scene = find(name.text);
         if (scene == nullptr) {
-            log(stderr, "[Timeline] unknown scene: %s\n", name.text);
+            logLine(stderr, "[Timeline] unknown scene: %s\n", name.text);
             continue;
         }
         const auto match =

@@ -1,6 +1,6 @@
 #include "text/glyph_draw.h"
 
-#include "core/log.h"
+#include "base/log.h"
 
 #include <cmath>
 
@@ -55,6 +55,6 @@ bool loadEntryFont(Font& font, const std::string& path, const char* owner) {
     if (font.loadNamed(path.c_str(), kGlyphSize, kGlyphSize)) {
         return true;
     }
-    log(stderr, "[%s] failed to load font: %s\n", owner, path.c_str());
+    logLine(stderr, "[%s] failed to load font: %s\n", owner, path.c_str());
     return false;
 }

@@ -1,5 +1,5 @@
+#include "base/key_latch.h"
 #include "core/engine.h"
-#include "core/key_latch.h"
 #include "support/device_host.h"
 #include "support/gl_test.h"
 

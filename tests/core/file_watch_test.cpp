@@ -1,4 +1,4 @@
-#include "core/file_watch.h"
+#include "base/file_watch.h"
 
 #include <cstdio>
 #include <cstdlib>

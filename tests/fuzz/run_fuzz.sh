@@ -31,7 +31,7 @@ mkdir -p "$out/corpus"
 "$cxx" -std=c++20 -g -O1 -fno-omit-frame-pointer \
     -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
     -I "$root/src" \
-    "$here/fuzz_script.cpp" "$root/src/script/script.cpp" "$root/src/core/log.cpp" \
+    "$here/fuzz_script.cpp" "$root/src/script/script.cpp" "$root/src/base/log.cpp" \
     -o "$out/fuzz_script"
 
 # The parser logs every rejected line; fd 2 is closed for the target while

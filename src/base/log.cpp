@@ -1,8 +1,8 @@
-#include "core/log.h"
+#include "base/log.h"
 
 #include <cstdarg>
 
-void log(std::FILE* stream, const char* format, ...) {
+void logLine(std::FILE* stream, const char* format, ...) {
     va_list args;
     va_start(args, format);
     std::vfprintf(stream, format, args);

@@ -1,6 +1,6 @@
-#include "core/frame_host.h"
+#include "base/frame_host.h"
 
-#include "core/clock.h"
+#include "base/clock.h"
 
 void paceNextFrame(FrameHost& host, double& lastTarget) {
     const PaceStep step = paceFrame(lastTarget, host.now());

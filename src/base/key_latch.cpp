@@ -1,4 +1,4 @@
-#include "core/key_latch.h"
+#include "base/key_latch.h"
 
 #include <GLFW/glfw3.h>
 

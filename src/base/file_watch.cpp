@@ -1,6 +1,6 @@
-#include "core/file_watch.h"
+#include "base/file_watch.h"
 
-#include "core/log.h"
+#include "base/log.h"
 
 #include <cerrno>
 #include <cstring>
@@ -74,8 +74,8 @@ bool FileWatch::start(const std::string& file) {
     splitPath(file, folder, name);
     fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (fd < 0) {
-        log(stderr, "[FileWatch] inotify unavailable (%s); polling %s\n", std::strerror(errno),
-            file.c_str());
+        logLine(stderr, "[FileWatch] inotify unavailable (%s); polling %s\n", std::strerror(errno),
+                file.c_str());
         return true;
     }
     // Not IN_MODIFY: a file written in place is read once, when it is closed.
@@ -83,7 +83,7 @@ bool FileWatch::start(const std::string& file) {
                                IN_DELETE | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF;
     watch = inotify_add_watch(fd, folder.c_str(), mask);
     if (watch < 0) {
-        log(stderr, "[FileWatch] cannot watch %s: %s\n", folder.c_str(), std::strerror(errno));
+        logLine(stderr, "[FileWatch] cannot watch %s: %s\n", folder.c_str(), std::strerror(errno));
         ::close(fd);
         fd = -1;
         path.clear();

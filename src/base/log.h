@@ -16,4 +16,4 @@
 
 // Every log line of the program goes through here: a printf-style format that
 // starts with the component's tag in brackets and ends with a line feed.
-void log(std::FILE* stream, const char* format, ...) QUEX_PRINTF_LIKE(2, 3);
+void logLine(std::FILE* stream, const char* format, ...) QUEX_PRINTF_LIKE(2, 3);
