@@ -4,6 +4,7 @@
 //   bench_smoke [STEPS]
 #include "render/gl.h"
 #include "render/headless_context.h"
+#include "render/render_target.h"
 #include "scenes/smoke_scene.h"
 
 #include <algorithm>
@@ -35,19 +36,13 @@ int main(int argc, char** argv) {
     if (!context.create()) {
         return 1;
     }
-    GLuint framebuffer = 0;
-    GLuint texture = 0;
-    glGenTextures(1, &texture);
-    glBindTexture(GL_TEXTURE_2D, texture);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, 320, 180, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
-    glGenFramebuffers(1, &framebuffer);
+    RenderTarget canvas;
+    canvas.create(320, 180, GL_RGBA8, GL_RGBA, GL_UNSIGNED_BYTE, GL_NEAREST, GL_CLAMP_TO_EDGE);
 
     SmokeScene smoke;
     smoke.init(320, 180);
     // The scene leaves framebuffer 0 bound after init; draw into a canvas of our own.
-    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
-    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture, 0);
-    glViewport(0, 0, 320, 180);
+    canvas.bind();
     glEnable(GL_BLEND);
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
     smoke.setAudio(0.6f, 0.3f);
@@ -63,7 +58,6 @@ int main(int argc, char** argv) {
                 steps);
     std::printf("smoke raymarched display:       median %.1f ms\n", median(displayMs));
     smoke.release();
-    glDeleteFramebuffers(1, &framebuffer);
-    glDeleteTextures(1, &texture);
+    canvas.release();
     return 0;
 }

@@ -7,6 +7,7 @@
 #include "core/engine.h"
 #include "render/gl.h"
 #include "render/headless_context.h"
+#include "render/render_target.h"
 
 #include <algorithm>
 #include <chrono>
@@ -166,27 +167,6 @@ bool commandExists(const char* name) {
     return std::system(check.c_str()) == 0;
 }
 
-struct OutputTarget {
-    GLuint framebuffer = 0;
-    GLuint texture = 0;
-
-    void create(int w, int h) {
-        glGenTextures(1, &texture);
-        glBindTexture(GL_TEXTURE_2D, texture);
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, w, h, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
-        glBindTexture(GL_TEXTURE_2D, 0);
-        glGenFramebuffers(1, &framebuffer);
-        glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
-        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture, 0);
-        glBindFramebuffer(GL_FRAMEBUFFER, 0);
-    }
-
-    void release() {
-        glDeleteFramebuffers(1, &framebuffer);
-        glDeleteTextures(1, &texture);
-    }
-};
-
 // RGB rows, top row first.
 std::vector<unsigned char> readRgb(GLuint framebuffer, int w, int h) {
     std::vector<unsigned char> rgba(static_cast<std::size_t>(w) * h * 4);
@@ -305,8 +285,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "[Engine] running without audio\n");
     }
 
-    OutputTarget target;
-    target.create(o.width, o.height);
+    RenderTarget target;
+    target.create(o.width, o.height, GL_RGBA8, GL_RGBA, GL_UNSIGNED_BYTE, GL_NEAREST,
+                  GL_CLAMP_TO_EDGE);
     engine.post.outputFramebuffer = target.framebuffer;
 
     std::FILE* video = nullptr;
@@ -362,7 +343,7 @@ int main(int argc, char** argv) {
             }
             if (ok && o.canvas) {
                 ok = writePng(frameName(o.out, "canvas", k),
-                              readRgb(engine.post.framebuffer, engine.post.canvasWidth,
+                              readRgb(engine.post.canvas.framebuffer, engine.post.canvasWidth,
                                       engine.post.canvasHeight),
                               engine.post.canvasWidth, engine.post.canvasHeight);
             }

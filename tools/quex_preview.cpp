@@ -6,6 +6,7 @@
 #include "base/log.h"
 #include "core/engine.h"
 #include "render/gl.h"
+#include "render/gl_context.h"
 #include "script/script_reload.h"
 
 #include <GLFW/glfw3.h>
@@ -130,22 +131,9 @@ GLFWwindow* openWindow(const Options& o, WindowState& state) {
         logLine(stderr, "[Preview] glfwInit failed\n");
         return nullptr;
     }
-    glfwWindowHint(GLFW_CONTEXT_VERSION_MAJOR, 3);
-    glfwWindowHint(GLFW_CONTEXT_VERSION_MINOR, 3);
-    glfwWindowHint(GLFW_OPENGL_PROFILE, GLFW_OPENGL_CORE_PROFILE);
-    glfwWindowHint(GLFW_DOUBLEBUFFER, GLFW_TRUE);
-    glfwWindowHint(GLFW_RESIZABLE, GLFW_TRUE);
-    GLFWwindow* window = glfwCreateWindow(o.width, o.height, "quex_preview", nullptr, nullptr);
+    GLFWwindow* window =
+        openGlWindow({"[Preview]", "quex_preview", o.width, o.height, nullptr, true, true});
     if (window == nullptr) {
-        logLine(stderr, "[Preview] cannot open a window\n");
-        glfwTerminate();
-        return nullptr;
-    }
-    glfwMakeContextCurrent(window);
-    if (gladLoadGL(reinterpret_cast<GLADloadfunc>(glfwGetProcAddress)) == 0) {
-        logLine(stderr, "[Preview] glad init failed\n");
-        glfwDestroyWindow(window);
-        glfwTerminate();
         return nullptr;
     }
     // The demo paces its own frames; the canvas keeps its shape.

@@ -2,6 +2,7 @@
 
 #include "base/log.h"
 #include "render/gl.h"
+#include "render/gl_context.h"
 
 #include <GLFW/glfw3.h>
 
@@ -21,11 +22,6 @@ bool Window::create(const char* title) {
         logLine(stderr, "[Window] glfwInit failed\n");
         return false;
     }
-    glfwWindowHint(GLFW_CONTEXT_VERSION_MAJOR, 3);
-    glfwWindowHint(GLFW_CONTEXT_VERSION_MINOR, 3);
-    glfwWindowHint(GLFW_OPENGL_PROFILE, GLFW_OPENGL_CORE_PROFILE);
-    glfwWindowHint(GLFW_DOUBLEBUFFER, GLFW_TRUE);
-
     GLFWmonitor* monitor = glfwGetPrimaryMonitor();
     if (monitor == nullptr) {
         logLine(stderr, "[Window] no primary monitor\n");
@@ -49,22 +45,14 @@ bool Window::create(const char* title) {
     glfwWindowHint(GLFW_FLOATING, GLFW_TRUE);
     glfwWindowHint(GLFW_AUTO_ICONIFY, GLFW_FALSE);
 
-    handle = glfwCreateWindow(width, height, title, monitor, nullptr);
+    handle = openGlWindow({"[Window]", title, width, height, monitor});
     if (handle == nullptr) {
-        logLine(stderr, "[Window] create failed\n");
-        glfwTerminate();
         return false;
     }
-    glfwMakeContextCurrent(handle);
     glfwSetWindowUserPointer(handle, this);
     glfwSetKeyCallback(handle, latchKey);
     glfwSetInputMode(handle, GLFW_CURSOR, GLFW_CURSOR_HIDDEN);
     glfwSwapInterval(0);
-
-    if (gladLoadGL(reinterpret_cast<GLADloadfunc>(glfwGetProcAddress)) == 0) {
-        logLine(stderr, "[Window] glad init failed\n");
-        return false;
-    }
     glViewport(0, 0, width, height);
     return true;
 }

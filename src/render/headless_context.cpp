@@ -2,6 +2,7 @@
 
 #include "base/log.h"
 #include "render/gl.h"
+#include "render/gl_context.h"
 
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
@@ -66,21 +67,8 @@ bool HeadlessContext::create() {
         logLine(stderr, "[Headless] no EGL and no display for a hidden window\n");
         return false;
     }
-    glfwWindowHint(GLFW_CONTEXT_VERSION_MAJOR, 3);
-    glfwWindowHint(GLFW_CONTEXT_VERSION_MINOR, 3);
-    glfwWindowHint(GLFW_OPENGL_PROFILE, GLFW_OPENGL_CORE_PROFILE);
-    glfwWindowHint(GLFW_VISIBLE, GLFW_FALSE);
-    GLFWwindow* window = glfwCreateWindow(64, 64, "quex_invi", nullptr, nullptr);
+    GLFWwindow* window = openGlWindow({"[Headless]", "quex_invi", 64, 64, nullptr, false});
     if (window == nullptr) {
-        logLine(stderr, "[Headless] hidden window failed\n");
-        glfwTerminate();
-        return false;
-    }
-    glfwMakeContextCurrent(window);
-    if (gladLoadGL(reinterpret_cast<GLADloadfunc>(glfwGetProcAddress)) == 0) {
-        logLine(stderr, "[Headless] glad init failed\n");
-        glfwDestroyWindow(window);
-        glfwTerminate();
         return false;
     }
     glfwWindow = window;

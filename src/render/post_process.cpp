@@ -186,26 +186,12 @@ bool PostProcess::init(int canvasW, int canvasH, int screenW, int screenH) {
     screenWidth = screenW;
     screenHeight = screenH;
 
-    glGenTextures(1, &colorTexture);
-    glBindTexture(GL_TEXTURE_2D, colorTexture);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, canvasWidth, canvasHeight, 0, GL_RGBA, GL_UNSIGNED_BYTE,
-                 nullptr);
     // Hard pixels when scaled up.
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-    glBindTexture(GL_TEXTURE_2D, 0);
-
-    glGenFramebuffers(1, &framebuffer);
-    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
-    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, colorTexture, 0);
-    if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
+    if (!canvas.create(canvasWidth, canvasHeight, GL_RGBA, GL_RGBA, GL_UNSIGNED_BYTE, GL_NEAREST,
+                       GL_CLAMP_TO_EDGE)) {
         logLine(stderr, "[PostProcess] FBO incomplete\n");
-        glBindFramebuffer(GL_FRAMEBUFFER, 0);
         return false;
     }
-    glBindFramebuffer(GL_FRAMEBUFFER, 0);
     glGenVertexArrays(1, &vertexArray);
 
     if (!program.load(kFullscreenVS, kPresentFS)) {
@@ -248,7 +234,7 @@ void PostProcess::makeWhiteMask() {
 }
 
 void PostProcess::begin() const {
-    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+    glBindFramebuffer(GL_FRAMEBUFFER, canvas.framebuffer);
     glViewport(0, 0, canvasWidth, canvasHeight);
 }
 
@@ -264,7 +250,7 @@ void PostProcess::present(float time, float bass, bool palette) {
     program.setFloat("u_bass", bass);
     program.setInt("u_palette", palette ? 1 : 0);
     glActiveTexture(GL_TEXTURE0);
-    glBindTexture(GL_TEXTURE_2D, colorTexture);
+    glBindTexture(GL_TEXTURE_2D, canvas.texture);
     overlay.bind(1);
     glBindVertexArray(vertexArray);
     glDrawArrays(GL_TRIANGLES, 0, 3);
@@ -278,12 +264,5 @@ void PostProcess::release() {
         glDeleteVertexArrays(1, &vertexArray);
         vertexArray = 0;
     }
-    if (framebuffer != 0) {
-        glDeleteFramebuffers(1, &framebuffer);
-        framebuffer = 0;
-    }
-    if (colorTexture != 0) {
-        glDeleteTextures(1, &colorTexture);
-        colorTexture = 0;
-    }
+    canvas.release();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "render/render_target.h"
 #include "render/shader.h"
 #include "render/texture.h"
 
@@ -9,8 +10,7 @@
 // it to the window.
 class PostProcess {
   public:
-    std::uint32_t framebuffer = 0;
-    std::uint32_t colorTexture = 0;
+    RenderTarget canvas;
     std::uint32_t vertexArray = 0;
     Shader program;
     Texture overlay;

@@ -1,8 +1,8 @@
 #include "scenes/blittertornado_scene.h"
 
 #include "render/gl.h"
+#include "render/render_target.h"
 #include "render/shaders.h"
-#include "scenes/render_target.h"
 
 namespace {
 
@@ -144,27 +144,10 @@ void setColour(const Shader& shader, const char* name, const Float3& c) {
 void BlitterTornadoScene::init(int w, int h) {
     width = w;
     height = h;
-    glGenTextures(2, stateTextures);
-    glGenFramebuffers(2, stateFramebuffers);
-    for (int i = 0; i < 2; ++i) {
-        glBindTexture(GL_TEXTURE_2D, stateTextures[i]);
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE,
-                     nullptr);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
-        glBindFramebuffer(GL_FRAMEBUFFER, stateFramebuffers[i]);
-        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D,
-                               stateTextures[i], 0);
+    for (RenderTarget& state : states) {
+        state.create(width, height, GL_RGBA8, GL_RGBA, GL_UNSIGNED_BYTE, GL_NEAREST, GL_REPEAT);
+        state.clear(0.0f, 0.0f, 0.0f, 0.0f);
     }
-    glBindTexture(GL_TEXTURE_2D, 0);
-    const float empty[4] = {0.0f, 0.0f, 0.0f, 0.0f};
-    for (int i = 0; i < 2; ++i) {
-        glBindFramebuffer(GL_FRAMEBUFFER, stateFramebuffers[i]);
-        glClearBufferfv(GL_COLOR, 0, empty);
-    }
-    glBindFramebuffer(GL_FRAMEBUFFER, 0);
     glGenVertexArrays(1, &vertexArray);
     updateProgram.load(kFullscreenVS, kTornadoUpdateFS);
     displayProgram.load(kFullscreenVS, kTornadoDisplayFS);
@@ -185,7 +168,7 @@ void BlitterTornadoScene::setPalette(bool enabled, const Float3& low, const Floa
 }
 
 void BlitterTornadoScene::render(double time, double, float alpha) {
-    if (stateFramebuffers[0] == 0) {
+    if (states[0].framebuffer == 0) {
         return; // never initialised
     }
     SavedTarget canvas;
@@ -195,12 +178,12 @@ void BlitterTornadoScene::render(double time, double, float alpha) {
     glViewport(0, 0, width, height);
 
     const int next = 1 - current;
-    glBindFramebuffer(GL_FRAMEBUFFER, stateFramebuffers[next]);
+    glBindFramebuffer(GL_FRAMEBUFFER, states[next].framebuffer);
     if (updateProgram.program != 0) {
         const float h = static_cast<float>(height);
         updateProgram.use();
         glActiveTexture(GL_TEXTURE0);
-        glBindTexture(GL_TEXTURE_2D, stateTextures[current]);
+        glBindTexture(GL_TEXTURE_2D, states[current].texture);
         updateProgram.setInt("u_prev", 0);
         updateProgram.setVec2("u_resolution", static_cast<float>(width), h);
         updateProgram.setFloat("u_time", static_cast<float>(time));
@@ -229,7 +212,7 @@ void BlitterTornadoScene::render(double time, double, float alpha) {
     if (displayProgram.program != 0) {
         displayProgram.use();
         glActiveTexture(GL_TEXTURE0);
-        glBindTexture(GL_TEXTURE_2D, stateTextures[next]);
+        glBindTexture(GL_TEXTURE_2D, states[next].texture);
         displayProgram.setInt("u_state", 0);
         displayProgram.setVec2("u_resolution", static_cast<float>(width),
                                static_cast<float>(height));
@@ -250,15 +233,8 @@ void BlitterTornadoScene::render(double time, double, float alpha) {
 void BlitterTornadoScene::release() {
     updateProgram.release();
     displayProgram.release();
-    for (int i = 0; i < 2; ++i) {
-        if (stateTextures[i] != 0) {
-            glDeleteTextures(1, &stateTextures[i]);
-            stateTextures[i] = 0;
-        }
-        if (stateFramebuffers[i] != 0) {
-            glDeleteFramebuffers(1, &stateFramebuffers[i]);
-            stateFramebuffers[i] = 0;
-        }
+    for (RenderTarget& state : states) {
+        state.release();
     }
     if (vertexArray != 0) {
         glDeleteVertexArrays(1, &vertexArray);

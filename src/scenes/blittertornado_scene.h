@@ -1,5 +1,6 @@
 #pragma once
 
+#include "render/render_target.h"
 #include "render/shader.h"
 #include "scenes/iscene.h"
 
@@ -17,14 +18,13 @@ class BlitterTornadoScene : public IScene {
     void release() override;
 
     // For inspection: the state image holding the latest step, and the step count.
-    std::uint32_t stateTexture() const { return stateTextures[current]; }
+    std::uint32_t stateTexture() const { return states[current].texture; }
     int steps() const { return frame; }
 
   private:
     int width = 0;
     int height = 0;
-    std::uint32_t stateTextures[2] = {0, 0};
-    std::uint32_t stateFramebuffers[2] = {0, 0};
+    RenderTarget states[2];
     std::uint32_t vertexArray = 0;
     Shader updateProgram;
     Shader displayProgram;

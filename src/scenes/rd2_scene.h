@@ -1,8 +1,8 @@
 #pragma once
 
+#include "render/render_target.h"
 #include "render/shader.h"
 #include "scenes/iscene.h"
-#include "scenes/render_target.h"
 
 #include <cstdint>
 

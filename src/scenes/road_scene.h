@@ -1,11 +1,11 @@
 #pragma once
 
 #include "render/quad_mesh.h"
+#include "render/render_target.h"
 #include "render/shader.h"
 #include "render/shaders.h"
 #include "render/texture.h"
 #include "scenes/iscene.h"
-#include "scenes/render_target.h"
 #include "scenes/road_track.h"
 
 #include <cstdint>

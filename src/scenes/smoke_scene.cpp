@@ -2,8 +2,8 @@
 
 #include "base/log.h"
 #include "render/gl.h"
+#include "render/render_target.h"
 #include "render/shaders.h"
-#include "scenes/render_target.h"
 
 #include <cmath>
 #include <string>

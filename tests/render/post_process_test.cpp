@@ -104,7 +104,7 @@ class PostProcessTest : public GlTest {
         for (int y = 0; y < kH; ++y) {
             std::copy_n(topDown.begin() + y * row, row, bottomUp.begin() + (kH - 1 - y) * row);
         }
-        glBindTexture(GL_TEXTURE_2D, post.colorTexture);
+        glBindTexture(GL_TEXTURE_2D, post.canvas.texture);
         glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
         glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, kW, kH, GL_RGBA, GL_UNSIGNED_BYTE, bottomUp.data());
         glBindTexture(GL_TEXTURE_2D, 0);

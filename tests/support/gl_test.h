@@ -2,6 +2,7 @@
 
 #include "render/gl.h"
 #include "render/headless_context.h"
+#include "render/render_target.h"
 
 #include <cstdint>
 #include <gtest/gtest.h>

@@ -127,7 +127,7 @@ TEST_F(ToolsTest, CaptureCanvasIsTheDemosOwnCanvas) {
     engine.drawFrame(90.0, music.analyzer.bass, music.analyzer.treble);
 
     TestTarget canvas;
-    canvas.framebuffer = engine.post.framebuffer;
+    canvas.framebuffer = engine.post.canvas.framebuffer;
     canvas.width = 320;
     canvas.height = 180;
     const std::vector<std::uint8_t> drawn = canvas.read();

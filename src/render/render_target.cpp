@@ -1,8 +1,8 @@
-#include "scenes/render_target.h"
+#include "render/render_target.h"
 
 #include "render/gl.h"
 
-void RenderTarget::create(int w, int h, int internalFormat, int format, int type, int filter,
+bool RenderTarget::create(int w, int h, int internalFormat, int format, int type, int filter,
                           int wrap) {
     width = w;
     height = h;
@@ -17,8 +17,10 @@ void RenderTarget::create(int w, int h, int internalFormat, int format, int type
     glGenFramebuffers(1, &framebuffer);
     glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
     glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture, 0);
+    const bool complete = glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
     glBindTexture(GL_TEXTURE_2D, 0);
+    return complete;
 }
 
 void RenderTarget::clear(float r, float g, float b, float a) const {

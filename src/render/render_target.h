@@ -11,8 +11,9 @@ struct RenderTarget {
     int width = 0;
     int height = 0;
 
-    // GL enums as ints so callers need not pull in the loader here.
-    void create(int w, int h, int internalFormat, int format, int type, int filter, int wrap);
+    // GL enums as ints so callers need not pull in the loader here. False when
+    // the driver cannot render to the format.
+    bool create(int w, int h, int internalFormat, int format, int type, int filter, int wrap);
     // Sets every texel to (r, g, b, a) without touching the clear colour.
     void clear(float r, float g, float b, float a) const;
     // Binds the framebuffer and sets the viewport to the whole texture.
