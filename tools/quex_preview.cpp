@@ -285,10 +285,11 @@ class Preview {
     }
 };
 
-// The preview's window as the frame loop's host; keys come through handleKeys.
+// The preview's window as the frame loop's host. Its keys are its own, read
+// before each frame; the engine's keys never reach the engine.
 class PreviewHost final : public FrameHost {
   public:
-    explicit PreviewHost(GLFWwindow* w) : window(w) {}
+    PreviewHost(GLFWwindow* w, WindowState& s, Preview& p) : window(w), state(s), preview(p) {}
     double now() override { return glfwGetTime(); }
     int takePresses(int) override { return 0; }
     bool shouldClose() override { return glfwWindowShouldClose(window) != 0; }
@@ -301,8 +302,35 @@ class PreviewHost final : public FrameHost {
         std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
     }
 
+    void beginFrame() override {
+        preview.handleKeys(window, state.keys);
+        if (state.resized) {
+            state.resized = false;
+            preview.engine.post.screenWidth = std::max(state.width, 1);
+            preview.engine.post.screenHeight = std::max(state.height, 1);
+        }
+        preview.followScript(now());
+    }
+
+    // The title shows the time, the scenes and the frame rate.
+    void endFrame(double t) override {
+        ++framesSinceTitle;
+        const double time = now();
+        if (time - lastTitle >= kTitleSeconds) {
+            fps = lastTitle < 0.0 ? 0.0 : framesSinceTitle / (time - lastTitle);
+            glfwSetWindowTitle(window, titleText(preview.engine, t, fps).c_str());
+            lastTitle = time;
+            framesSinceTitle = 0;
+        }
+    }
+
   private:
     GLFWwindow* window;
+    WindowState& state;
+    Preview& preview;
+    double lastTitle = -1.0;
+    int framesSinceTitle = 0;
+    double fps = 0.0;
 };
 
 } // namespace
@@ -334,36 +362,8 @@ int main(int argc, char** argv) {
     }
     preview.seekTo(o.at);
 
-    PreviewHost host(window);
-    double lastTarget = host.now();
-    double lastTitle = -1.0;
-    int framesSinceTitle = 0;
-    double fps = 0.0;
-    while (!host.shouldClose()) {
-        preview.handleKeys(window, state.keys);
-        if (state.resized) {
-            state.resized = false;
-            engine.post.screenWidth = std::max(state.width, 1);
-            engine.post.screenHeight = std::max(state.height, 1);
-        }
-        preview.followScript(glfwGetTime());
-        const double t = engine.renderFrame(host);
-        host.swapAndPoll();
-        if (!engine.paused) {
-            ++engine.frameCounter;
-        }
-
-        ++framesSinceTitle;
-        const double now = glfwGetTime();
-        if (now - lastTitle >= kTitleSeconds) {
-            fps = lastTitle < 0.0 ? 0.0 : framesSinceTitle / (now - lastTitle);
-            glfwSetWindowTitle(window, titleText(engine, t, fps).c_str());
-            lastTitle = now;
-            framesSinceTitle = 0;
-        }
-
-        paceNextFrame(host, lastTarget);
-    }
+    PreviewHost host(window, state, preview);
+    engine.run(host);
     engine.releaseSystems();
     glfwDestroyWindow(window);
     glfwTerminate();

@@ -14,6 +14,10 @@ class FrameHost {
     virtual void requestClose() = 0;
     virtual void swapAndPoll() = 0;
     virtual void sleepFor(double seconds) = 0;
+    // A host's own work around each frame: before the keys are read, and once
+    // the frame at demo time t is swapped.
+    virtual void beginFrame() {}
+    virtual void endFrame(double /*t*/) {}
 };
 
 // Frame pacing at 60 per second without catch-up: sleeps until about 1 ms

@@ -126,54 +126,59 @@ void Engine::run(FrameHost& host) {
     if (host.shouldClose()) {
         return;
     }
+    do {
+        step(host);
+        paceNextFrame(host, lastTarget);
+    } while (!host.shouldClose());
+}
+
+void Engine::step(FrameHost& host) {
+    host.beginFrame();
     // Every press since the last frame acts once, in a fixed order, so a tap
     // shorter than a frame is not lost. With the inert editor Escape always
     // quits and Space is never read.
-    do {
-        for (int n = host.takePresses(GLFW_KEY_F1); n > 0; --n) {
-            editor.toggle();
-        }
-        for (int n = host.takePresses(GLFW_KEY_ESCAPE); n > 0; --n) {
-            if (editor.isOpen()) {
-                if (!editor.wantsKeyboard()) {
-                    editor.close();
-                }
-            } else {
-                host.requestClose();
+    for (int n = host.takePresses(GLFW_KEY_F1); n > 0; --n) {
+        editor.toggle();
+    }
+    for (int n = host.takePresses(GLFW_KEY_ESCAPE); n > 0; --n) {
+        if (editor.isOpen()) {
+            if (!editor.wantsKeyboard()) {
+                editor.close();
             }
+        } else {
+            host.requestClose();
         }
-        // Presses of keys that are not read now are dropped, not kept for later.
-        const int space = host.takePresses(GLFW_KEY_SPACE);
-        const int p = host.takePresses(GLFW_KEY_P);
-        const int c = host.takePresses(GLFW_KEY_C);
-        if (editor.isOpen() && !editor.wantsKeyboard()) {
-            for (int n = space; n > 0; --n) {
-                togglePause(host.now());
-            }
+    }
+    // Presses of keys that are not read now are dropped, not kept for later.
+    const int space = host.takePresses(GLFW_KEY_SPACE);
+    const int p = host.takePresses(GLFW_KEY_P);
+    const int c = host.takePresses(GLFW_KEY_C);
+    if (editor.isOpen() && !editor.wantsKeyboard()) {
+        for (int n = space; n > 0; --n) {
+            togglePause(host.now());
         }
-        if (!editor.isOpen()) {
-            if (c % 2 != 0) {
-                paletteEnabled = !paletteEnabled;
-            }
-            for (int n = p; n > 0; --n) {
-                togglePause(host.now());
-            }
+    }
+    if (!editor.isOpen()) {
+        if (c % 2 != 0) {
+            paletteEnabled = !paletteEnabled;
         }
+        for (int n = p; n > 0; --n) {
+            togglePause(host.now());
+        }
+    }
 
-        const double t = renderFrame(host);
-        editor.draw(*this, t);
-        double seekTo = 0.0;
-        if (editor.takeSeek(seekTo)) {
-            seek(seekTo, host.now());
-        }
+    const double t = renderFrame(host);
+    editor.draw(*this, t);
+    double seekTo = 0.0;
+    if (editor.takeSeek(seekTo)) {
+        seek(seekTo, host.now());
+    }
 
-        host.swapAndPoll();
-        if (!paused) {
-            ++frameCounter;
-        }
-
-        paceNextFrame(host, lastTarget);
-    } while (!host.shouldClose());
+    host.swapAndPoll();
+    if (!paused) {
+        ++frameCounter;
+    }
+    host.endFrame(t);
 }
 
 double Engine::renderFrame(FrameHost& host) {

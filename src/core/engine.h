@@ -40,6 +40,8 @@ class Engine {
     void run();
     // The same loop on any host: its timer, keys, swap and sleep.
     void run(FrameHost& host);
+    // One pass of that loop without the pacing: the keys, the frame, the swap.
+    void step(FrameHost& host);
     void shutdown();
 
     // Start-up once a GL context is current, from the archive to the music's
