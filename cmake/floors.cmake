@@ -49,7 +49,7 @@ function(quex_floors)
   endforeach()
   list(REMOVE_ITEM sources_core ${CMAKE_SOURCE_DIR}/src/core/asset_archive.cpp)
   quex_floor_root(assets core/asset_archive.h)
-  quex_floor_root(script_entries script/script.h script/entry_order.h)
+  quex_floor_root(script_entries script/script.h script/entry_records.h)
 
   quex_floor(base SOURCES ${sources_base} LINKS ${FLOORS_EXTERNAL})
   quex_floor(assets SOURCES ${CMAKE_SOURCE_DIR}/src/core/asset_archive.cpp LINKS quex_base)

@@ -1,7 +1,7 @@
 #include "render/overlay_manager.h"
 
 #include "render/gl.h"
-#include "script/entry_order.h"
+#include "script/entry_records.h"
 
 #include <algorithm>
 #include <cmath>
@@ -214,40 +214,25 @@ bool OverlayManager::init(int width, int height) {
 }
 
 void OverlayManager::update(const DemoScript& script) {
-    auto inScript = [&script](int id) {
-        return std::any_of(script.overlays.begin(), script.overlays.end(),
-                           [id](const OverlayEntry& entry) { return entry.id == id; });
+    const auto make = [](const OverlayEntry& entry) {
+        OverlaySprite sprite = spriteFromEntry(entry);
+        loadImage(sprite);
+        return std::optional<OverlaySprite>(std::move(sprite));
     };
-    for (auto it = sprites.begin(); it != sprites.end();) {
-        if (inScript(it->id)) {
-            ++it;
-            continue;
-        }
-        it->texture.release();
-        it = sprites.erase(it);
-    }
-
-    for (const OverlayEntry& entry : script.overlays) {
-        auto found = std::find_if(sprites.begin(), sprites.end(),
-                                  [&entry](const OverlaySprite& s) { return s.id == entry.id; });
-        if (found == sprites.end()) {
-            OverlaySprite sprite = spriteFromEntry(entry);
-            loadImage(sprite);
-            sprites.push_back(std::move(sprite));
-            continue;
-        }
-        refreshFromEntry(*found, entry);
+    const auto refresh = [](OverlaySprite& sprite, const OverlayEntry& entry) {
+        refreshFromEntry(sprite, entry);
         std::string path = entryPath(entry);
-        if (path != found->path) {
+        if (path != sprite.path) {
             // Stored even if the load fails, so a missing file is tried only once.
-            found->path = std::move(path);
-            found->texture.release();
-            found->width = 0.0f;
-            found->height = 0.0f;
-            loadImage(*found);
+            sprite.path = std::move(path);
+            sprite.texture.release();
+            sprite.width = 0.0f;
+            sprite.height = 0.0f;
+            loadImage(sprite);
         }
-    }
-    keepScriptOrder(sprites, script.overlays);
+    };
+    syncRecords(sprites, script.overlays, make, refresh,
+                [](OverlaySprite& sprite) { sprite.texture.release(); });
 }
 
 void OverlayManager::render(double time, float treble) {

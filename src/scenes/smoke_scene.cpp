@@ -316,8 +316,7 @@ Float3 smokeLightDirection(const Float3& lightDir) {
     if (hasDirection(lightDir)) {
         return lightDir;
     }
-    const float* d = SmokeScene::kDefaultLightDir;
-    return {d[0], d[1], d[2]};
+    return kSmokeLightDir;
 }
 
 void SmokeScene::init(int w, int h) {

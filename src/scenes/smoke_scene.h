@@ -17,7 +17,6 @@ class SmokeScene : public IScene {
     static constexpr int kGridX = 128;
     static constexpr int kGridY = 160;
     static constexpr int kGridZ = 96;
-    static constexpr float kDefaultLightDir[3] = {0.45f, 0.35f, 0.85f};
 
     void init(int width, int height) override;
     void setAudio(float bass, float treble) override;
@@ -61,9 +60,9 @@ class SmokeScene : public IScene {
     Float3 smokeColour{0.32f, 0.34f, 0.38f};
     Float3 ambientColour{0.02f, 0.02f, 0.05f};
     Float3 lightColour{1.0f, 0.65f, 0.35f};
-    Float3 cam{0.0f, 0.0f, -2.2f};
-    float fov = 1.3f;
-    Float3 lightDir{kDefaultLightDir[0], kDefaultLightDir[1], kDefaultLightDir[2]};
-    float shadow = 0.6f;
-    float lightPow = 3.6f;
+    Float3 cam = kSmokeCam;
+    float fov = kSmokeFov;
+    Float3 lightDir = kSmokeLightDir;
+    float shadow = kSmokeShadow;
+    float lightPow = kSmokeLightPow;
 };

@@ -14,11 +14,11 @@ struct SceneEntry {
     bool hasPalette = false;
     Palette3 palette;
     bool hasSmokeParams = false;
-    Float3 cam{0.0f, 0.0f, -2.2f};
-    float fov = 1.3f;
-    Float3 lightDir{0.45f, 0.35f, 0.85f};
-    float shadow = 0.6f;
-    float lightPow = 3.6f;
+    Float3 cam = kSmokeCam;
+    float fov = kSmokeFov;
+    Float3 lightDir = kSmokeLightDir;
+    float shadow = kSmokeShadow;
+    float lightPow = kSmokeLightPow;
     int id = 0;
 };
 

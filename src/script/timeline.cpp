@@ -1,7 +1,7 @@
 #include "script/timeline.h"
 
 #include "base/log.h"
-#include "script/entry_order.h"
+#include "script/entry_records.h"
 
 #include <algorithm>
 #include <cstring>
@@ -96,45 +96,34 @@ void Timeline::init(int width, int height, const DemoScript& script) {
     blittertornado.init(width, height);
 
     active.clear();
-    for (const SceneEntry& entry : script.scenes) {
-        const EntryName name(entry);
-        IScene* scene = find(name.text);
-        if (scene == nullptr) {
-            logLine(stderr, "[Timeline] unknown scene: %s\n", name.text);
-            continue;
-        }
-        ActiveScene a;
-        copyEntry(entry, scene, a);
-        active.push_back(a);
-    }
-    endTime = lengthOf(script);
+    update(script);
 }
 
 void Timeline::update(const DemoScript& script) {
-    std::erase_if(active, [&script](const ActiveScene& a) {
-        return std::none_of(script.scenes.begin(), script.scenes.end(),
-                            [&a](const SceneEntry& e) { return e.id == a.id; });
-    });
-
-    for (const SceneEntry& entry : script.scenes) {
+    // An entry whose scene is unknown is logged and left out, and a record
+    // whose entry now names one keeps what it had.
+    const auto sceneOf = [this](const SceneEntry& entry) {
         const EntryName name(entry);
         IScene* scene = find(name.text);
         if (scene == nullptr) {
             logLine(stderr, "[Timeline] unknown scene: %s\n", name.text);
-            continue;
         }
-        const auto match =
-            std::find_if(active.begin(), active.end(),
-                         [&entry](const ActiveScene& a) { return a.id == entry.id; });
-        if (match != active.end()) {
-            copyEntry(entry, scene, *match);
-        } else {
-            ActiveScene a;
+        return scene;
+    };
+    const auto make = [&sceneOf](const SceneEntry& entry) {
+        std::optional<ActiveScene> a;
+        if (IScene* scene = sceneOf(entry)) {
+            a.emplace();
+            copyEntry(entry, scene, *a);
+        }
+        return a;
+    };
+    const auto refresh = [&sceneOf](ActiveScene& a, const SceneEntry& entry) {
+        if (IScene* scene = sceneOf(entry)) {
             copyEntry(entry, scene, a);
-            active.push_back(a);
         }
-    }
-    keepScriptOrder(active, script.scenes);
+    };
+    syncRecords(active, script.scenes, make, refresh, [](ActiveScene&) {});
     endTime = lengthOf(script);
 }
 

@@ -21,11 +21,11 @@ struct ActiveScene {
     bool hasPalette = false;
     Palette3 palette;
     bool hasSmokeParams = false;
-    Float3 cam{0.0f, 0.0f, -2.2f};
-    Float3 lightDir{0.45f, 0.35f, 0.85f};
-    float fov = 1.3f;
-    float shadow = 0.6f;
-    float lightPow = 3.6f;
+    Float3 cam = kSmokeCam;
+    Float3 lightDir = kSmokeLightDir;
+    float fov = kSmokeFov;
+    float shadow = kSmokeShadow;
+    float lightPow = kSmokeLightPow;
     int id = 0;
 };
 

@@ -55,23 +55,3 @@ void drawGlyphs(const Shader& shader, const QuadMesh& quad, const Font& font,
 // A script entry's font by name (archive, then file) with 8 x 8 glyphs; logs
 // "[<owner>] failed to load font: <path>" when it cannot be had.
 bool loadEntryFont(Font& font, const std::string& path, const char* owner);
-
-// Drops the records whose id no longer appears among the entries, releasing
-// their font textures; the others keep their order.
-template <class Record, class Entry>
-void dropRemovedRecords(std::vector<Record>& records, const std::vector<Entry>& entries) {
-    std::erase_if(records, [&](Record& record) {
-        const bool present = std::any_of(entries.begin(), entries.end(),
-                                         [&](const Entry& e) { return e.id == record.id; });
-        if (!present) {
-            record.font.atlas.release();
-        }
-        return !present;
-    });
-}
-
-template <class Record> Record* findRecord(std::vector<Record>& records, int id) {
-    auto it = std::find_if(records.begin(), records.end(),
-                           [id](const Record& record) { return record.id == id; });
-    return it == records.end() ? nullptr : &*it;
-}

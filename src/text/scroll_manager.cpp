@@ -1,12 +1,50 @@
 #include "text/scroll_manager.h"
 
-#include "script/entry_order.h"
+#include "script/entry_records.h"
 
 namespace {
 
 float textWidth(const ScrollText& scroll) {
     return static_cast<float>(scroll.text.size()) * static_cast<float>(scroll.font.glyphW) *
            static_cast<float>(scroll.scale);
+}
+
+// Nothing when the entry's font cannot be had.
+std::optional<ScrollText> makeScroll(const ScrollTextEntry& entry) {
+    ScrollText scroll;
+    scroll.start = entry.start;
+    scroll.speed = entry.speed;
+    scroll.y = entry.y;
+    scroll.text = fieldString(entry.text);
+    scroll.scale = kTextScale;
+    scroll.id = entry.id;
+    const std::string path = fieldString(entry.font);
+    if (!loadEntryFont(scroll.font, path, "ScrollManager")) {
+        return std::nullopt;
+    }
+    scroll.fontPath = path;
+    scroll.width = textWidth(scroll);
+    return scroll;
+}
+
+void refreshScroll(ScrollText& scroll, const ScrollTextEntry& entry) {
+    scroll.start = entry.start;
+    scroll.speed = entry.speed;
+    scroll.y = entry.y;
+    std::string text = fieldString(entry.text);
+    if (text != scroll.text) {
+        scroll.text = std::move(text);
+        scroll.width = textWidth(scroll);
+    }
+    std::string path = fieldString(entry.font);
+    if (path != scroll.fontPath) {
+        // The old path stays on failure, so the reload is tried again next frame.
+        scroll.font.atlas.release();
+        if (loadEntryFont(scroll.font, path, "ScrollManager")) {
+            scroll.fontPath = std::move(path);
+            scroll.width = textWidth(scroll);
+        }
+    }
 }
 
 } // namespace
@@ -29,56 +67,13 @@ bool ScrollManager::init(int width, int height, const DemoScript& script) {
     canvasWidth = width;
     canvasHeight = height;
     initGlyphProgram(shader, quad, projection, width, height);
-    for (const ScrollTextEntry& entry : script.scrollTexts) {
-        addRecord(entry);
-    }
+    update(script);
     return true;
 }
 
-void ScrollManager::addRecord(const ScrollTextEntry& entry) {
-    ScrollText scroll;
-    scroll.start = entry.start;
-    scroll.speed = entry.speed;
-    scroll.y = entry.y;
-    scroll.text = fieldString(entry.text);
-    scroll.scale = kTextScale;
-    scroll.id = entry.id;
-    const std::string path = fieldString(entry.font);
-    if (!loadEntryFont(scroll.font, path, "ScrollManager")) {
-        return;
-    }
-    scroll.fontPath = path;
-    scroll.width = textWidth(scroll);
-    scrolls.push_back(std::move(scroll));
-}
-
 void ScrollManager::update(const DemoScript& script) {
-    dropRemovedRecords(scrolls, script.scrollTexts);
-    for (const ScrollTextEntry& entry : script.scrollTexts) {
-        ScrollText* scroll = findRecord(scrolls, entry.id);
-        if (scroll == nullptr) {
-            addRecord(entry);
-            continue;
-        }
-        scroll->start = entry.start;
-        scroll->speed = entry.speed;
-        scroll->y = entry.y;
-        std::string text = fieldString(entry.text);
-        if (text != scroll->text) {
-            scroll->text = std::move(text);
-            scroll->width = textWidth(*scroll);
-        }
-        std::string path = fieldString(entry.font);
-        if (path != scroll->fontPath) {
-            // The old path stays on failure, so the reload is tried again next frame.
-            scroll->font.atlas.release();
-            if (loadEntryFont(scroll->font, path, "ScrollManager")) {
-                scroll->fontPath = std::move(path);
-                scroll->width = textWidth(*scroll);
-            }
-        }
-    }
-    keepScriptOrder(scrolls, script.scrollTexts);
+    syncRecords(scrolls, script.scrollTexts, makeScroll, refreshScroll,
+                [](ScrollText& scroll) { scroll.font.atlas.release(); });
 }
 
 void ScrollManager::render(double time) {

@@ -36,9 +36,6 @@ class ScrollManager {
     void update(const DemoScript& script);
     void render(double time);
     void release();
-
-  private:
-    void addRecord(const ScrollTextEntry& entry);
 };
 
 // The glyphs of one scroll text at demo time, in canvas pixels; empty before

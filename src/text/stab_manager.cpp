@@ -1,8 +1,48 @@
 #include "text/stab_manager.h"
 
-#include "script/entry_order.h"
+#include "script/entry_records.h"
 
 #include <algorithm>
+
+namespace {
+
+void copyPlacement(TextStab& stab, const TextStabEntry& entry) {
+    stab.start = entry.start;
+    stab.end = entry.end;
+    stab.fadeIn = entry.fadeIn;
+    stab.fadeOut = entry.fadeOut;
+    stab.x = entry.x;
+    stab.y = entry.y;
+    stab.text = fieldString(entry.text);
+}
+
+// Nothing when the entry's font cannot be had.
+std::optional<TextStab> makeStab(const TextStabEntry& entry) {
+    TextStab stab;
+    copyPlacement(stab, entry);
+    stab.scale = kTextScale;
+    stab.id = entry.id;
+    const std::string path = fieldString(entry.font);
+    if (!loadEntryFont(stab.font, path, "StabManager")) {
+        return std::nullopt;
+    }
+    stab.fontPath = path;
+    return stab;
+}
+
+void refreshStab(TextStab& stab, const TextStabEntry& entry) {
+    copyPlacement(stab, entry);
+    std::string path = fieldString(entry.font);
+    if (path != stab.fontPath) {
+        // The old path stays on failure, so the reload is tried again next frame.
+        stab.font.atlas.release();
+        if (loadEntryFont(stab.font, path, "StabManager")) {
+            stab.fontPath = std::move(path);
+        }
+    }
+}
+
+} // namespace
 
 float stabAlpha(const TextStab& stab, double time) {
     if (!(stab.start <= time && time <= stab.end)) {
@@ -50,56 +90,13 @@ bool StabManager::init(int width, int height, const DemoScript& script) {
     canvasWidth = width;
     canvasHeight = height;
     initGlyphProgram(shader, quad, projection, width, height);
-    for (const TextStabEntry& entry : script.textStabs) {
-        addRecord(entry);
-    }
+    update(script);
     return true;
 }
 
-void StabManager::addRecord(const TextStabEntry& entry) {
-    TextStab stab;
-    stab.start = entry.start;
-    stab.end = entry.end;
-    stab.fadeIn = entry.fadeIn;
-    stab.fadeOut = entry.fadeOut;
-    stab.x = entry.x;
-    stab.y = entry.y;
-    stab.text = fieldString(entry.text);
-    stab.scale = kTextScale;
-    stab.id = entry.id;
-    const std::string path = fieldString(entry.font);
-    if (!loadEntryFont(stab.font, path, "StabManager")) {
-        return;
-    }
-    stab.fontPath = path;
-    stabs.push_back(std::move(stab));
-}
-
 void StabManager::update(const DemoScript& script) {
-    dropRemovedRecords(stabs, script.textStabs);
-    for (const TextStabEntry& entry : script.textStabs) {
-        TextStab* stab = findRecord(stabs, entry.id);
-        if (stab == nullptr) {
-            addRecord(entry);
-            continue;
-        }
-        stab->start = entry.start;
-        stab->end = entry.end;
-        stab->fadeIn = entry.fadeIn;
-        stab->fadeOut = entry.fadeOut;
-        stab->x = entry.x;
-        stab->y = entry.y;
-        stab->text = fieldString(entry.text);
-        std::string path = fieldString(entry.font);
-        if (path != stab->fontPath) {
-            // The old path stays on failure, so the reload is tried again next frame.
-            stab->font.atlas.release();
-            if (loadEntryFont(stab->font, path, "StabManager")) {
-                stab->fontPath = std::move(path);
-            }
-        }
-    }
-    keepScriptOrder(stabs, script.textStabs);
+    syncRecords(stabs, script.textStabs, makeStab, refreshStab,
+                [](TextStab& stab) { stab.font.atlas.release(); });
 }
 
 void StabManager::render(double time, float bass, float /*treble*/) {

@@ -38,9 +38,6 @@ class StabManager {
     void update(const DemoScript& script);
     void render(double time, float bass, float treble);
     void release();
-
-  private:
-    void addRecord(const TextStabEntry& entry);
 };
 
 // Opacity of a stab at demo time: 0 outside start..end, else the smaller of
