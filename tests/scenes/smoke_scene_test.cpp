@@ -36,35 +36,25 @@ std::vector<float> uniformValues(std::uint32_t program, const char* name, int co
 
 // A float colour target, so NaNs would survive to the read-back.
 struct FloatTarget {
-    GLuint framebuffer = 0;
-    GLuint texture = 0;
+    RenderTarget target;
 
     void create() {
-        glGenTextures(1, &texture);
-        glBindTexture(GL_TEXTURE_2D, texture);
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA32F, kCanvasWidth, kCanvasHeight, 0, GL_RGBA,
-                     GL_FLOAT, nullptr);
-        glBindTexture(GL_TEXTURE_2D, 0);
-        glGenFramebuffers(1, &framebuffer);
-        glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
-        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture, 0);
-        glViewport(0, 0, kCanvasWidth, kCanvasHeight);
+        target.create(kCanvasWidth, kCanvasHeight, GL_RGBA32F, GL_RGBA, GL_FLOAT, GL_NEAREST,
+                      GL_CLAMP_TO_EDGE);
+        target.bind();
     }
     std::vector<float> read() const {
         std::vector<float> values(static_cast<std::size_t>(kCanvasWidth) * kCanvasHeight * 4);
-        glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+        glBindFramebuffer(GL_FRAMEBUFFER, target.framebuffer);
         glReadPixels(0, 0, kCanvasWidth, kCanvasHeight, GL_RGBA, GL_FLOAT, values.data());
         return values;
     }
     void clear() const {
-        glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+        glBindFramebuffer(GL_FRAMEBUFFER, target.framebuffer);
         const float black[4] = {0.0f, 0.0f, 0.0f, 0.0f};
         glClearBufferfv(GL_COLOR, 0, black);
     }
-    void release() {
-        glDeleteFramebuffers(1, &framebuffer);
-        glDeleteTextures(1, &texture);
-    }
+    void release() { target.release(); }
 };
 
 class SmokeSceneTest : public GlTest {
