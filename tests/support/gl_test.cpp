@@ -12,18 +12,8 @@ bool ensureGlContext() {
 }
 
 void TestTarget::create(int w, int h) {
-    RenderTarget target;
-    target.create(w, h, GL_RGBA, GL_RGBA, GL_UNSIGNED_BYTE, GL_NEAREST, GL_CLAMP_TO_EDGE);
-    framebuffer = target.framebuffer;
-    texture = target.texture;
-    width = w;
-    height = h;
+    RenderTarget::create(w, h, GL_RGBA, GL_RGBA, GL_UNSIGNED_BYTE, GL_NEAREST, GL_CLAMP_TO_EDGE);
     bind();
-}
-
-void TestTarget::bind() const {
-    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
-    glViewport(0, 0, width, height);
 }
 
 void TestTarget::clear(float r, float g, float b, float a) const {
@@ -48,17 +38,6 @@ std::array<std::uint8_t, 4> TestTarget::pixelTopDown(int x, int y) const {
     const std::vector<std::uint8_t> all = read();
     const std::size_t i = (static_cast<std::size_t>(height - 1 - y) * width + x) * 4;
     return {all[i], all[i + 1], all[i + 2], all[i + 3]};
-}
-
-void TestTarget::release() {
-    if (framebuffer != 0) {
-        glDeleteFramebuffers(1, &framebuffer);
-        framebuffer = 0;
-    }
-    if (texture != 0) {
-        glDeleteTextures(1, &texture);
-        texture = 0;
-    }
 }
 
 bool writePng(const std::string& path, const std::vector<std::uint8_t>& rgba, int width,

@@ -12,21 +12,15 @@
 // One headless GL context for the whole test program, created on first use.
 bool ensureGlContext();
 
-// A colour target of its own to render into and read back.
-struct TestTarget {
-    std::uint32_t framebuffer = 0;
-    std::uint32_t texture = 0;
-    int width = 0;
-    int height = 0;
-
+// An RGBA8 target to render into and read back; bound once created.
+struct TestTarget : RenderTarget {
     void create(int w, int h);
-    void bind() const; // binds it and sets the viewport
+    // Binds it and clears it to (r, g, b, a).
     void clear(float r, float g, float b, float a) const;
     // RGBA8 rows, bottom row first (as glReadPixels gives them).
     std::vector<std::uint8_t> read() const;
     // Pixel (x, y) with y counted from the top row.
     std::array<std::uint8_t, 4> pixelTopDown(int x, int y) const;
-    void release();
 };
 
 // Writes RGBA8 rows (bottom first) as a PNG, top row first.
