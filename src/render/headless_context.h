@@ -1,11 +1,16 @@
 #pragma once
 
-// A GL 3.3 core context without a window, for tests and offline tools: EGL on
-// Mesa's surfaceless platform where available, else a hidden GLFW window.
-// Rendering goes to framebuffers of the caller's own.
+// A GL 3.3 core context without a window, for tests and offline tools. Tried in
+// this order: EGL on Mesa's surfaceless platform; EGL on the first device of
+// EGL_EXT_platform_device that gives the context (the portable way, NVIDIA's
+// EGL included); a hidden GLFW window. Logs the one it got. Rendering goes to
+// framebuffers of the caller's own.
+enum class HeadlessRoute { Any, Surfaceless, Device, Window };
+
 class HeadlessContext {
   public:
-    bool create();
+    // `only` other than Any tries that route alone (tests of each route).
+    bool create(HeadlessRoute only = HeadlessRoute::Any);
     void destroy();
     bool usingEgl() const { return egl; }
 
@@ -19,4 +24,6 @@ class HeadlessContext {
     void* display = nullptr;
     void* context = nullptr;
     void* glfwWindow = nullptr;
+
+    bool adopt(void* eglDisplay);
 };
