@@ -5,8 +5,13 @@
 
 namespace {
 
+Shader::SourceSink sourceSink = nullptr;
+
 GLuint compileStage(GLenum type, const char* source) {
     const GLuint shader = glCreateShader(type);
+    if (sourceSink != nullptr) {
+        sourceSink(type, source);
+    }
     glShaderSource(shader, 1, &source, nullptr);
     glCompileShader(shader);
     GLint ok = GL_FALSE;
@@ -43,6 +48,10 @@ bool Shader::load(const char* vertexSource, const char* fragmentSource) {
     glDeleteProgram(program);
     program = 0;
     return false;
+}
+
+void Shader::setSourceSink(SourceSink sink) {
+    sourceSink = sink;
 }
 
 void Shader::use() const {

@@ -17,4 +17,9 @@ class Shader {
     void setVec4(const char* name, float x, float y, float z, float w) const;
     void setMat4(const char* name, const float* columnMajor) const;
     void release();
+
+    // Sees every stage's source exactly as the driver is given it, e.g. to run
+    // them through a reference compiler. Null (the default): nothing sees them.
+    using SourceSink = void (*)(std::uint32_t stage, const char* source);
+    static void setSourceSink(SourceSink sink);
 };
