@@ -12,6 +12,7 @@ build_packages=(
 test_packages=(
   libgtest-dev clang libclang-rt-14-dev xvfb xauth xdotool x11-utils imagemagick
   ffmpeg lame sox wine64
+  glslang-tools apitrace mesa-vulkan-drivers
 )
 
 with_tests=0

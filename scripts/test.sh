@@ -70,6 +70,14 @@ if [[ -f tests/fuzz/run_fuzz.sh ]]; then
   stage "fuzz-script" bash tests/fuzz/run_fuzz.sh build/fuzz
 fi
 
+# Every scene on llvmpipe, zink and softpipe, the shader sources through
+# glslangValidator and an apitrace of the GL calls (tests/e2e/gl_drivers.sh).
+gl_drivers() {
+  cmake --build build/release -j"$jobs" --target gl_check || return 1
+  bash tests/e2e/gl_drivers.sh build/release/tests/gl_check
+}
+stage "gl-drivers" gl_drivers
+
 echo
 if ((failed)); then
   echo "failed stages: ${failures[*]}"

@@ -1,0 +1,131 @@
+#!/usr/bin/env bash
+# What keeps the demo right on OpenGL 3.3 drivers other than ours, each scene
+# driven through the demo's own frame code by gl_check:
+#   - no GL error on llvmpipe (through EGL_EXT_platform_device, the headless
+#     route of other vendors' EGL), on zink (GL on Vulkan) and on softpipe
+#     (strictly GL 3.3 and GLSL 3.30; slow, so one frame a scene);
+#   - zink's canvases within a mean of TOLERANCE levels of llvmpipe's;
+#   - every stage source, as the code assembles it, passes glslangValidator
+#     as desktop GLSL 330;
+#   - a trace of the demo's own window context calls only GL 3.3 core entry
+#     points and asks for a 3.3 core, forward-compatible context.
+#
+#   bash tests/e2e/gl_drivers.sh GL_CHECK
+set -uo pipefail
+source "$(dirname "$0")/lib.sh"
+in_xvfb "$@"
+
+check=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+# lavapipe wants a runtime directory; Xvfb gives none.
+export XDG_RUNTIME_DIR=$work
+# Canvases may differ by this mean (levels of 255) between drivers: float
+# hashes seed the simulations, and no two drivers round them alike.
+tolerance=1.0
+# One list of the profiles every stage must pass.
+glsl_profiles=(330)
+failed=0
+
+# Runs gl_check as NAME with the environment and arguments given; passes when
+# it exits 0 and neither it nor Mesa (which names the call that raised a GL
+# error) logs anything but the context's line.
+run_check() {
+  local name=$1
+  shift
+  local started=$SECONDS
+  env MESA_DEBUG=1 "$@" >"$work/$name.out" 2>"$work/$name.err"
+  local code=$?
+  cat "$work/$name.out"
+  grep -v '^\[Headless\]' "$work/$name.err" | grep -E '^\[|^Mesa: User error' && code=1
+  grep '^\[Headless\]' "$work/$name.err"
+  echo "($name: $((SECONDS - started)) s)"
+  return "$code"
+}
+
+guard() {
+  local what=$1
+  shift
+  echo
+  echo "--- $what"
+  if "$@"; then
+    echo "ok: $what"
+  else
+    echo "FAIL: $what"
+    failed=$((failed + 1))
+  fi
+}
+
+llvmpipe_device() {
+  run_check llvmpipe "$check" --route device --expect-renderer llvmpipe --frames 3 \
+    --shaders "$work/shaders" --canvases "$work/llvmpipe" &&
+    grep -q '^\[Headless\] EGL device' "$work/llvmpipe.err"
+}
+
+glslang_stages() {
+  local count=0 bad=0 file profile
+  for file in "$work"/shaders/*.vert "$work"/shaders/*.frag; do
+    [[ -f $file ]] || continue
+    count=$((count + 1))
+    for profile in "${glsl_profiles[@]}"; do
+      if ! glslangValidator --glsl-version "$profile" "$file" >"$work/glslang.log" 2>&1; then
+        echo "$(basename "$file") as GLSL $profile:"
+        grep -E 'ERROR|error' "$work/glslang.log"
+        sed -n '1,3p' "$file"
+        bad=$((bad + 1))
+      fi
+    done
+  done
+  echo "$count stage sources, $bad refused"
+  ((count > 0 && bad == 0))
+}
+
+zink_against_llvmpipe() {
+  run_check zink LIBGL_ALWAYS_SOFTWARE=1 GALLIUM_DRIVER=zink "$check" --expect-renderer zink \
+    --frames 3 --compare "$work/llvmpipe" --tolerance "$tolerance"
+}
+
+softpipe() {
+  run_check softpipe GALLIUM_DRIVER=softpipe "$check" --expect-renderer softpipe --frames 1 \
+    --smoke-frames 1
+}
+
+# GL_VERSION_1_0 to GL_VERSION_3_3 of the core header.
+core33_entry_points() {
+  awk '/^#ifndef GL_VERSION_1_0/ { on = 1 } /^#ifndef GL_VERSION_4_0/ { on = 0 }
+       on && /^GLAPI/ { match($0, /gl[A-Za-z0-9_]+ *\(/); name = substr($0, RSTART, RLENGTH)
+                        sub(/ *\($/, "", name); print name }' /usr/include/GL/glcorearb.h | sort -u
+}
+
+traced_window_context() {
+  apitrace trace -o "$work/window.trace" "$check" --route window --frames 1 \
+    >"$work/trace.log" 2>&1 || { cat "$work/trace.log"; return 1; }
+  apitrace dump --call-nos=no --color=never "$work/window.trace" >"$work/window.dump" || return 1
+  core33_entry_points >"$work/core33"
+  local allowed called beyond contexts
+  allowed=$(wc -l <"$work/core33")
+  grep -oE '^gl[A-Z][A-Za-z0-9]*' "$work/window.dump" | grep -v '^glX' | sort -u >"$work/called"
+  called=$(wc -l <"$work/called")
+  beyond=$(comm -23 "$work/called" "$work/core33")
+  echo "$called distinct GL entry points called, of the $allowed of GL 3.3 core"
+  [[ -z $beyond ]] || echo "beyond GL 3.3 core:" $beyond
+  contexts=$(grep -E '^(glX|egl)Create[A-Za-z]*Context' "$work/window.dump")
+  echo "$contexts" | sed -E 's/^([A-Za-z]+)\(.*attrib_list = (\{[^}]*\}).*/\1 \2/'
+  ((allowed == 345)) && [[ -z $beyond ]] || return 1
+  [[ $(echo "$contexts" | wc -l) == 1 ]] &&
+    grep -qE 'MAJOR_VERSION_ARB, 3, GLX_CONTEXT_MINOR_VERSION_ARB, 3,' <<<"$contexts" &&
+    grep -q 'GLX_CONTEXT_CORE_PROFILE_BIT_ARB' <<<"$contexts" &&
+    grep -q 'GLX_CONTEXT_FORWARD_COMPATIBLE_BIT_ARB' <<<"$contexts"
+}
+
+guard "every scene, no GL error on llvmpipe through an EGL device" llvmpipe_device
+guard "every stage source passes glslangValidator as GLSL ${glsl_profiles[*]}" glslang_stages
+guard "every scene on zink, no GL error, canvases within $tolerance of llvmpipe's" \
+  zink_against_llvmpipe
+guard "every scene on softpipe, no GL error" softpipe
+guard "only GL 3.3 core calls and a 3.3 core forward-compatible window context" \
+  traced_window_context
+
+echo
+((failed == 0)) || fail "$failed of the driver guards failed"
+echo "all driver guards passed"
