@@ -61,19 +61,10 @@ vec2 aspect() {
     return vec2(1.0, u_resolution.y / u_resolution.x);
 }
 
-// Integer arithmetic, so that every driver seeds the same noise: a float
-// hash depends on how the compiler rounds and fuses its steps.
 float hash13(vec3 q) {
-    uvec3 v = floatBitsToUint(q);
-    v = v * 1664525u + 1013904223u;
-    v.x += v.y * v.z;
-    v.y += v.z * v.x;
-    v.z += v.x * v.y;
-    v ^= v >> 16u;
-    v.x += v.y * v.z;
-    v.y += v.z * v.x;
-    v.z += v.x * v.y;
-    return float(v.x >> 8u) * (1.0 / 16777216.0);
+    q = fract(q * vec3(127.1, 311.7, 74.7));
+    q += dot(q, q.zyx + 31.32);
+    return fract((q.x + q.y) * q.z);
 }
 
 float sigmoid(float x) {
