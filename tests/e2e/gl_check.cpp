@@ -9,7 +9,7 @@
 //
 //   gl_check [--route any|surfaceless|device|window] [--frames N]
 //            [--smoke-frames N] [--expect-renderer TEXT] [--shaders DIR]
-//            [--canvases DIR] [--compare DIR] [--tolerance MEAN]
+//            [--canvases DIR] [--compare DIR] [--tolerance [SCENE=]MEAN]...
 // Exit code 0 when clean, 1 on a fault (one line each on stdout), 2 for bad
 // arguments.
 #include "core/engine.h"
@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -41,7 +42,14 @@ struct Options {
     std::string shaders;
     std::string canvases;
     std::string compare;
-    double tolerance = 1.0; // mean difference, in levels of 255
+    // Mean difference, in levels of 255, for every scene or for one by name.
+    double tolerance = 1.0;
+    std::map<std::string, double> sceneTolerance;
+
+    double toleranceFor(const std::string& scene) const {
+        const auto it = sceneTolerance.find(scene);
+        return it == sceneTolerance.end() ? tolerance : it->second;
+    }
 };
 
 struct Stage {
@@ -91,7 +99,13 @@ bool parse(int argc, char** argv, Options& o) {
         } else if (a == "--compare") {
             o.compare = v;
         } else if (a == "--tolerance") {
-            o.tolerance = std::atof(v);
+            const std::string t = v;
+            const std::size_t eq = t.find('=');
+            if (eq == std::string::npos) {
+                o.tolerance = std::atof(v);
+            } else {
+                o.sceneTolerance[t.substr(0, eq)] = std::atof(t.c_str() + eq + 1);
+            }
         } else {
             return false;
         }
@@ -172,7 +186,7 @@ int main(int argc, char** argv) {
     if (!parse(argc, argv, o)) {
         std::fprintf(stderr, "usage: gl_check [--route any|surfaceless|device|window] [--frames N] "
                              "[--smoke-frames N] [--expect-renderer TEXT] [--shaders DIR] "
-                             "[--canvases DIR] [--compare DIR] [--tolerance MEAN]\n");
+                             "[--canvases DIR] [--compare DIR] [--tolerance [SCENE=]MEAN]...\n");
         return 2;
     }
     if (!o.shaders.empty()) {
@@ -249,10 +263,11 @@ int main(int argc, char** argv) {
             const double mean = meanDifference(canvas, cw, ch, o.compare + "/" + name + ".png");
             std::snprintf(text, sizeof text, ", canvas differs by %.3f levels on average", mean);
             line += text;
-            if (mean < 0.0 || mean > o.tolerance) {
+            const double tolerance = o.toleranceFor(name);
+            if (mean < 0.0 || mean > tolerance) {
                 std::snprintf(text, sizeof text,
                               "canvas differs by %.3f levels on average (tolerance %.3f)", mean,
-                              o.tolerance);
+                              tolerance);
                 fault(text, name.c_str(), middle + (frames - 1) / 60.0);
             }
         }
