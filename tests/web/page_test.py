@@ -1,0 +1,144 @@
+#!/usr/bin/env python3
+"""The browser build end to end in headless Chromium: the start screen, the
+click that starts the demo with its sound, frames in the smoke and road
+scenes, P, Escape and a second start, the road's colours against a native
+capture, and nothing in the console but tagged log lines and no WebGL error.
+
+    tests/web/page_test.py SITE_DIR QUEX_CAPTURE
+"""
+
+import os
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from page import Browser, Server  # noqa: E402
+
+failures = []
+
+
+def check(ok, what):
+    print("%s %s" % ("ok  " if ok else "FAIL", what))
+    if not ok:
+        failures.append(what)
+    return ok
+
+
+def small(path):
+    """The picture as 16 x 9 RGB bytes."""
+    return subprocess.run(["convert", path, "-resize", "16x9!", "-depth", "8", "rgb:-"],
+                          check=True, capture_output=True).stdout
+
+
+def distance(a, b):
+    return sum(abs(x - y) for x, y in zip(small(a), small(b))) / (16 * 9 * 3)
+
+
+START_SCREEN = ("document.getElementById('message').textContent === 'click to start'"
+                " && !document.body.classList.contains('running')")
+FRAMES = "Module._quex_frames()"
+TIME = "Module._quex_demo_time()"
+
+
+def start(browser, url, label):
+    browser.open(url)
+    check(browser.wait_for(START_SCREEN, 60) is not None, label + ": the start screen")
+    clicked = time.monotonic()
+    browser.click(400, 300)
+    first = browser.wait_for("window.__frames > 0", 60)
+    return time.monotonic() - clicked if first else None
+
+
+def main():
+    site, capture = sys.argv[1], sys.argv[2]
+    work = tempfile.mkdtemp(prefix="quex-web-")
+    server = Server(site)
+    browser = Browser()
+    try:
+        browser.call("Emulation.setDeviceMetricsOverride",
+                     {"width": 800, "height": 600, "deviceScaleFactor": 1, "mobile": False})
+        # From demo time 0: the smoke scene, the sound and the analysis.
+        waited = start(browser, server.url + "index.html", "smoke")
+        check(waited is not None, "smoke: frames after the click (%.2f s to the first)" %
+              (waited or -1))
+        check(browser.js("Module.quexSound && Module.quexSound.context.state") == "running",
+              "the sound context is running")
+        offsets = []
+        bass = 0.0
+        began = browser.js(FRAMES)
+        while browser.js(TIME) < 20.0 and bass <= 0.1:
+            state = browser.js("[%s, Module._quex_music_position(), Module._quex_bass(), "
+                               "Module.quexSound.frames / Module.quexSound.context.sampleRate + "
+                               "Module.quexSound.context.baseLatency + "
+                               "(Module.quexSound.context.outputLatency || 0)]" % TIME)
+            demo, music, bass, latency = state
+            if music > 0:
+                offsets.append(demo - (music - latency))
+            time.sleep(0.25)
+        check(bass > 0.1, "bass above 0.1 within 20 s of music (%.2f at %.1f s)" %
+              (bass, browser.js(TIME)))
+        check(browser.js(FRAMES) - began >= 3, "smoke: frames keep coming")
+        if offsets:
+            print("picture ahead of the heard music by %.0f ms (median of %d)" %
+                  (1000 * statistics.median(offsets), len(offsets)))
+
+        # P freezes the picture and the clock; P again lets them go on.
+        browser.key("p", "KeyP", 80)
+        browser.pump(0.5)
+        frozen = browser.js(TIME)
+        browser.screenshot(os.path.join(work, "paused1.png"))
+        browser.pump(1.0)
+        browser.screenshot(os.path.join(work, "paused2.png"))
+        check(browser.js(TIME) == frozen and
+              distance(os.path.join(work, "paused1.png"), os.path.join(work, "paused2.png")) == 0,
+              "P freezes the picture")
+        browser.key("p", "KeyP", 80)
+        browser.pump(1.0)
+        check(browser.js(TIME) > frozen, "P again resumes")
+
+        # Escape ends the run; the next click plays from the start again.
+        browser.key("Escape", "Escape", 27)
+        check(browser.wait_for(START_SCREEN + " && !Module.quexSound", 10) is not None,
+              "Escape brings back the start screen")
+        browser.click(400, 300)
+        check(browser.wait_for("%s > 0 && %s < 5" % (FRAMES, TIME), 60) is not None,
+              "a second click plays from 0")
+
+        # The road scene, against a native capture at the same demo time.
+        waited = start(browser, server.url + "index.html?start=14", "road")
+        check(waited is not None, "road: frames after the click")
+        browser.pump(2.0)
+        shot = os.path.join(work, "road_web.png")
+        before = browser.js(TIME)
+        browser.screenshot(shot)
+        at = (before + browser.js(TIME)) / 2
+        for name, t in (("road", at), ("fluid", 30.0)):
+            subprocess.run([capture, "--at", "%.3f" % t, "--size", "800x600", "--preroll", "2",
+                            "--quiet", "--out", os.path.join(work, name)],
+                           check=True, capture_output=True)
+        native = {name: next(os.path.join(work, name, f)
+                             for f in os.listdir(os.path.join(work, name)) if f.endswith(".png"))
+                  for name in ("road", "fluid")}
+        road, fluid = distance(shot, native["road"]), distance(shot, native["fluid"])
+        check(road < 25 and road < fluid / 2,
+              "the road has the road's colours (%.1f from native, %.1f from the fluid)" %
+              (road, fluid))
+
+        errors = browser.js("window.__glErrors")
+        check(not errors, "no WebGL error after any frame (%s)" % errors)
+        untagged = browser.untagged()
+        check(not untagged, "only tagged lines in the console %s" % untagged)
+        print("console:", *browser.console, sep="\n  ")
+    finally:
+        browser.close()
+        server.close()
+        subprocess.run(["rm", "-rf", work])
+    print("web: %d failed" % len(failures))
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
