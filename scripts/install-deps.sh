@@ -13,6 +13,8 @@ test_packages=(
   libgtest-dev clang libclang-rt-14-dev xvfb xauth xdotool x11-utils imagemagick
   ffmpeg lame sox wine64
 )
+# The shaders' reference compiler and the browser the web page is tested in.
+test_packages+=(glslang-tools chromium)
 
 with_tests=0
 list_only=0

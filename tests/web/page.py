@@ -147,7 +147,10 @@ class Browser:
     def wait_for(self, expression, timeout, step=0.05):
         end = time.monotonic() + timeout
         while time.monotonic() < end:
-            value = self.js(expression)
+            try:
+                value = self.js(expression)
+            except RuntimeError:
+                value = None  # the page is still loading
             if value:
                 return value
             time.sleep(step)

@@ -48,7 +48,7 @@ def start(browser, url, label):
     check(browser.wait_for(START_SCREEN, 60) is not None, label + ": the start screen")
     clicked = time.monotonic()
     browser.click(400, 300)
-    first = browser.wait_for("window.__frames > 0", 60)
+    first = browser.wait_for("window.__frames > 0", 180)
     return time.monotonic() - clicked if first else None
 
 
@@ -66,20 +66,22 @@ def main():
               (waited or -1))
         check(browser.js("Module.quexSound && Module.quexSound.context.state") == "running",
               "the sound context is running")
+        # The music starts where the clock is, however long the first frame took.
         offsets = []
         bass = 0.0
         began = browser.js(FRAMES)
-        while browser.js(TIME) < 20.0 and bass <= 0.1:
-            state = browser.js("[%s, Module._quex_music_position(), Module._quex_bass(), "
-                               "Module.quexSound.frames / Module.quexSound.context.sampleRate + "
-                               "Module.quexSound.context.baseLatency + "
-                               "(Module.quexSound.context.outputLatency || 0)]" % TIME)
-            demo, music, bass, latency = state
-            if music > 0:
-                offsets.append(demo - (music - latency))
+        first = browser.wait_for("Module._quex_music_position() > 0 && "
+                                 "Module._quex_music_position()", 60) or 0.0
+        music = first
+        while music - first < 20.0 and bass <= 0.1:
+            demo, music, bass, latency = browser.js(
+                "[%s, Module._quex_music_position(), Module._quex_bass(), "
+                "Module.quexSound.queuedSeconds + Module.quexSound.context.baseLatency + "
+                "(Module.quexSound.context.outputLatency || 0)]" % TIME)
+            offsets.append(demo - (music - latency))
             time.sleep(0.25)
-        check(bass > 0.1, "bass above 0.1 within 20 s of music (%.2f at %.1f s)" %
-              (bass, browser.js(TIME)))
+        check(bass > 0.1, "bass above 0.1 within 20 s of music (%.2f after %.1f s)" %
+              (bass, music - first))
         check(browser.js(FRAMES) - began >= 3, "smoke: frames keep coming")
         if offsets:
             print("picture ahead of the heard music by %.0f ms (median of %d)" %
@@ -92,9 +94,9 @@ def main():
         browser.screenshot(os.path.join(work, "paused1.png"))
         browser.pump(1.0)
         browser.screenshot(os.path.join(work, "paused2.png"))
-        check(browser.js(TIME) == frozen and
-              distance(os.path.join(work, "paused1.png"), os.path.join(work, "paused2.png")) == 0,
-              "P freezes the picture")
+        # Only the colour split may still move, following the bass as it decays.
+        moved = distance(os.path.join(work, "paused1.png"), os.path.join(work, "paused2.png"))
+        check(browser.js(TIME) == frozen and moved < 2, "P freezes the picture (%.2f)" % moved)
         browser.key("p", "KeyP", 80)
         browser.pump(1.0)
         check(browser.js(TIME) > frozen, "P again resumes")
@@ -104,7 +106,7 @@ def main():
         check(browser.wait_for(START_SCREEN + " && !Module.quexSound", 10) is not None,
               "Escape brings back the start screen")
         browser.click(400, 300)
-        check(browser.wait_for("%s > 0 && %s < 5" % (FRAMES, TIME), 60) is not None,
+        check(browser.wait_for("%s > 0 && %s < 5" % (FRAMES, TIME), 180) is not None,
               "a second click plays from 0")
 
         # The road scene, against a native capture at the same demo time.
