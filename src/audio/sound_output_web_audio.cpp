@@ -21,8 +21,7 @@ constexpr int kQueuedFrames = 4096;
 
 } // namespace
 
-extern "C" EMSCRIPTEN_KEEPALIVE void quex_sound_fill(SoundOutput* output, float* out,
-                                                     int frames) {
+extern "C" EMSCRIPTEN_KEEPALIVE void quex_sound_fill(SoundOutput* output, float* out, int frames) {
     output->fill(output->user, out, static_cast<std::size_t>(frames));
 }
 
