@@ -53,7 +53,7 @@ class Server:
 
 
 class Browser:
-    def __init__(self, width=1280, height=720):
+    def __init__(self, width=1280, height=720, flags=()):
         self.profile = tempfile.mkdtemp(prefix="quex-chromium-")
         to_chrome, self.out = os.pipe()
         self.inp, from_chrome = os.pipe()
@@ -69,6 +69,7 @@ class Browser:
             "--no-default-browser-check", "--disable-extensions",
             "--window-size=%d,%d" % (width, height), "--user-data-dir=" + self.profile,
         ]
+        args += flags
         if os.geteuid() == 0:
             args.append("--no-sandbox")
         self.proc = subprocess.Popen(args, preexec_fn=pipes, pass_fds=(3, 4),
