@@ -1,7 +1,5 @@
 #include "base/clock.h"
-#include "base/log.h"
 #include "core/engine.h"
-#include "render/gl.h"
 
 #include <GLFW/glfw3.h>
 #include <emscripten.h>

@@ -2,6 +2,7 @@
 #include "render/shader.h"
 #include "support/gl_test.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
