@@ -17,6 +17,17 @@
 # does without.
 set(QUEX_FLOOR_ROOT ${CMAKE_BINARY_DIR}/floors)
 
+# The browser build swaps these desktop sources for its own: the window and
+# the sound device (its process entry and frame loop are src/browser_main.cpp).
+set(QUEX_DESKTOP_SOURCES core/window.cpp audio/sound_output_sdl.cpp audio/system_audio_log.cpp
+                         render/headless_context.cpp)
+set(QUEX_BROWSER_SOURCES core/browser_window.cpp audio/sound_output_web_audio.cpp)
+if(EMSCRIPTEN)
+  set(QUEX_PLATFORM_EXCLUDES ${QUEX_DESKTOP_SOURCES})
+else()
+  set(QUEX_PLATFORM_EXCLUDES ${QUEX_BROWSER_SOURCES})
+endif()
+
 # A directory holding links to the named folders or files of src/.
 function(quex_floor_root name)
   set(root ${QUEX_FLOOR_ROOT}/${name})
@@ -41,7 +52,7 @@ function(quex_floors)
   cmake_parse_arguments(FLOORS "" "" "EXTERNAL;EXCLUDE" ${ARGN})
   foreach(folder base audio render scenes script text core)
     file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/${folder}/*.cpp)
-    foreach(excluded IN LISTS FLOORS_EXCLUDE)
+    foreach(excluded IN LISTS FLOORS_EXCLUDE QUEX_PLATFORM_EXCLUDES)
       list(REMOVE_ITEM sources ${CMAKE_SOURCE_DIR}/src/${excluded})
     endforeach()
     set(sources_${folder} ${sources})

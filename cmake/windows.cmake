@@ -12,18 +12,9 @@ find_program(GLAD_EXECUTABLE glad REQUIRED)
 set(ZLIB_USE_STATIC_LIBS ON)
 find_package(ZLIB REQUIRED)
 
-# Header-only libraries come from the build machine's Debian packages; the
-# directory holds links to just those, not the host's whole include tree.
-set(QUEX_HOST_HEADERS ${CMAKE_BINARY_DIR}/host-headers)
-foreach(dir boost stb)
-  if(NOT EXISTS ${QUEX_HOST_HEADERS}/${dir})
-    file(MAKE_DIRECTORY ${QUEX_HOST_HEADERS})
-    file(CREATE_LINK /usr/include/${dir} ${QUEX_HOST_HEADERS}/${dir} SYMBOLIC)
-  endif()
-endforeach()
-
 set(QUEX_PACK_ASSETS ${QUEX_HOST_PACK_ASSETS})
 include(${CMAKE_SOURCE_DIR}/cmake/generated.cmake)
+quex_host_headers(QUEX_HOST_HEADERS boost stb)
 quex_archive(quex_archive archive)
 quex_archive(quex_archive_corrupt archive_corrupt --corrupt)
 

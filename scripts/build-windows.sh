@@ -15,65 +15,10 @@ jobs=$(nproc)
 mingw=x86_64-w64-mingw32
 toolchain=$root/cmake/mingw-w64-x86_64.cmake
 
-sudo=""
-if [[ $(id -u) -ne 0 ]]; then
-  sudo="sudo"
-fi
+source scripts/debian-source.sh
 
-packages=(
-  build-essential cmake pkg-config python3-glad zlib1g-dev libboost-dev libstb-dev
+install_packages build-essential cmake pkg-config python3-glad zlib1g-dev libboost-dev libstb-dev \
   mingw-w64 g++-mingw-w64-x86-64-posix libz-mingw-w64-dev patch bzip2 xz-utils file
-)
-missing=()
-for package in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
-    missing+=("$package")
-  fi
-done
-if ((${#missing[@]})); then
-  echo "Installing: ${missing[*]}"
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
-
-# Source packages need deb-src lines for the archive and suites already in use.
-ensure_deb_src() {
-  if grep -rqsE '^(Types:.*deb-src|deb-src )' /etc/apt/sources.list /etc/apt/sources.list.d/; then
-    return
-  fi
-  local list=/etc/apt/sources.list.d/debian.sources
-  if [[ -f $list ]]; then
-    sed 's/^Types: *deb$/Types: deb-src/' "$list" |
-      $sudo tee /etc/apt/sources.list.d/quex-deb-src.sources >/dev/null
-  else
-    sed -n 's/^deb /deb-src /p' /etc/apt/sources.list |
-      $sudo tee /etc/apt/sources.list.d/quex-deb-src.list >/dev/null
-  fi
-  $sudo apt-get update -qq
-}
-
-# Unpacks Debian's source package NAME into $deps/src/NAME with Debian's
-# patches applied. apt checks the files' hashes; an upstream signature file
-# that the mirror lacks is not needed for the build, so only the tarballs count.
-fetch_source() {
-  local name=$1 dir=$deps/src/$1
-  rm -rf "$dir" && mkdir -p "$dir"
-  (cd "$dir" && apt-get source -qq --download-only "$name" >/dev/null 2>&1) || true
-  local orig debian
-  orig=$(ls "$dir"/*.orig.tar.* 2>/dev/null | grep -v '\.asc$' | head -n 1)
-  debian=$(ls "$dir"/*.debian.tar.* 2>/dev/null | head -n 1)
-  [[ -n "$orig" && -n "$debian" ]] || { echo "cannot download the source of $name" >&2; return 1; }
-  mkdir "$dir/tree"
-  tar -xf "$orig" -C "$dir/tree" --strip-components=1
-  tar -xf "$debian" -C "$dir/tree"
-  if [[ -f $dir/tree/debian/patches/series ]]; then
-    local patch
-    while read -r patch _; do
-      [[ -z "$patch" || "$patch" == \#* ]] && continue
-      patch -d "$dir/tree" -p1 -s <"$dir/tree/debian/patches/$patch"
-    done <"$dir/tree/debian/patches/series"
-  fi
-}
 
 build_glfw3() {
   local src=$deps/src/glfw3/tree

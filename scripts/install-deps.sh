@@ -14,6 +14,8 @@ test_packages=(
   ffmpeg lame sox wine64
   glslang-tools apitrace mesa-vulkan-drivers
 )
+# The shaders' reference compiler and the browser the web page is tested in.
+test_packages+=(glslang-tools chromium)
 
 with_tests=0
 list_only=0

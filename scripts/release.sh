@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Makes the two release artifacts in dist/: quex_invi-<version>-windows-x64.zip
-# (the Windows executable and a short read-me) and the Debian package
+# Makes the release artifacts in dist/: quex_invi-<version>-windows-x64.zip
+# (the Windows executable and a short read-me), quex_invi-<version>-web.zip
+# (the browser version's folder) and the Debian package
 # quex-invi_<version>_amd64.deb. The last line printed is the .deb's path.
 #
 #   bash scripts/release.sh [--deb-only]
@@ -43,5 +44,16 @@ TEXT
   rm -f "$zip_path"
   (cd "$stage" && zip -q -9 "$zip_path" quex_invi.exe README.txt)
   echo "$zip_path"
+
+  # The browser version: one folder for any static web server.
+  bash scripts/build-web.sh build/web >&2
+  site=quex_invi-$version-web
+  mkdir "$stage/$site"
+  cp build/web/site/index.html build/web/site/quex_invi.js build/web/site/quex_invi.wasm \
+    "$stage/$site/"
+  web_zip=$dist/$site.zip
+  rm -f "$web_zip"
+  (cd "$stage" && zip -q -9 -r "$web_zip" "$site")
+  echo "$web_zip"
 fi
 echo "$dist/$(basename "$deb")"

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need, then builds and runs the whole
 # suite: the Release build, the same tests under ASan + UBSan, the audio tests
-# under ThreadSanitizer, the Windows executable under Wine and the script
-# parser's fuzz target.
+# under ThreadSanitizer, the Windows executable under Wine, the script
+# parser's fuzz target and the browser build in headless Chromium.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -77,6 +77,14 @@ gl_drivers() {
   bash tests/e2e/gl_drivers.sh build/release/tests/gl_check
 }
 stage "gl-drivers" gl_drivers
+
+# The browser build in headless Chromium; the road is compared with a capture
+# by the Release build's quex_capture.
+web_page() {
+  bash scripts/build-web.sh build/web || return 1
+  python3 tests/web/page_test.py build/web/site build/release/tools/quex_capture
+}
+stage "web" web_page
 
 echo
 if ((failed)); then

@@ -98,10 +98,15 @@ int main(int argc, char** argv) {
         }
     }
 
-    // The .S file goes through the preprocessor, so one file serves both
-    // object formats: ELF's read-only section and stack note, or PE/COFF's.
+    // The .S file goes through the preprocessor, so one file serves every
+    // object format: ELF's read-only section and stack note, PE/COFF's, or
+    // WebAssembly's, whose data symbols need a type and a size.
+    const std::string size = std::to_string(packed.size());
     std::string asmText = "#if defined(_WIN32)\n"
                           "    .section .rdata,\"dr\"\n"
+                          "#elif defined(__wasm__)\n"
+                          "    .section .rodata.quex_archive_blob,\"\",@\n"
+                          "    .type quex_archive_blob,@object\n"
                           "#else\n"
                           "    .section .rodata\n"
                           "#endif\n"
@@ -111,7 +116,11 @@ int main(int argc, char** argv) {
                           "    .incbin \"" +
                           blobPath +
                           "\"\n"
-                          "#if !defined(_WIN32)\n"
+                          "#if defined(__wasm__)\n"
+                          "    .size quex_archive_blob, " +
+                          size +
+                          "\n"
+                          "#elif !defined(_WIN32)\n"
                           "    .section .note.GNU-stack,\"\",@progbits\n"
                           "#endif\n";
 

@@ -3,18 +3,17 @@
 #include "audio/audio_analyzer.h"
 #include "audio/mp3_stream.h"
 #include "audio/sound.h"
-#include "audio/system_audio_log.h"
+#include "audio/sound_output.h"
 #include "audio/tap_node.h"
 #include "base/log.h"
 
-#include <SDL2/SDL.h>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <vector>
 
 struct Audio::Block {
-    SDL_AudioDeviceID engine = 0;
+    SoundOutput engine;
     Sound sound{Audio::kEngineRate, Audio::kEngineChannels};
     Mp3Stream decoder;
     TapNode tap;
@@ -31,32 +30,12 @@ namespace {
 
 // The audio thread: the music into the device's buffer, then the same frames
 // into the tap.
-void deviceCallback(void* user, Uint8* stream, int bytes) {
+void deviceCallback(void* user, float* out, std::size_t frames) {
     auto* block = static_cast<Audio::Block*>(user);
-    auto* out = reinterpret_cast<float*>(stream);
-    const std::size_t frames =
-        static_cast<std::size_t>(bytes) / (sizeof(float) * Audio::kEngineChannels);
     block->sound.render(out, frames);
     if (block->tapLive.load(std::memory_order_acquire)) {
         block->tap.process(out, out, frames);
     }
-}
-
-void sdlLog(void*, int, SDL_LogPriority, const char* message) {
-    logLine(stderr, "[Audio] SDL: %s\n", message);
-}
-
-// Keeps the sound libraries' own chatter off stderr and SDL's hands off the
-// process signals.
-void prepareSdl() {
-    static bool done = false;
-    if (done) {
-        return;
-    }
-    done = true;
-    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    SDL_LogSetOutputFunction(sdlLog, nullptr);
-    quietSystemAudioLog();
 }
 
 } // namespace
@@ -68,29 +47,13 @@ Audio::~Audio() {
 }
 
 bool Audio::setUpEngine() {
-    prepareSdl();
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-        logLine(stderr, "[Audio] engine init failed\n");
-        return false;
-    }
-    SDL_AudioSpec want{};
-    want.freq = kEngineRate;
-    want.format = AUDIO_F32SYS;
-    want.channels = kEngineChannels;
-    want.samples = kPeriodFrames;
-    want.callback = deviceCallback;
-    want.userdata = state.get();
-    SDL_AudioSpec have{};
-    // No changes allowed: SDL converts to whatever the hardware wants.
-    state->engine = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
-    if (state->engine == 0) {
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    // Runs from now on, silent until the sound starts.
+    if (!state->engine.open(kEngineRate, kEngineChannels, kPeriodFrames, deviceCallback,
+                            state.get())) {
         logLine(stderr, "[Audio] engine init failed\n");
         return false;
     }
     state->engineReady = true;
-    // Runs from now on, silent until the sound starts.
-    SDL_PauseAudioDevice(state->engine, 0);
     return true;
 }
 
@@ -274,10 +237,7 @@ void Audio::unload() {
     Block& b = *state;
     // The device goes first: once it is closed the audio thread has stopped,
     // so nothing it reads can be freed under it.
-    if (b.engineReady) {
-        SDL_CloseAudioDevice(b.engine);
-        b.engine = 0;
-    }
+    b.engine.close();
     if (b.tapReady) {
         b.tapLive.store(false, std::memory_order_relaxed);
         b.tap.release();
@@ -289,10 +249,7 @@ void Audio::unload() {
         b.decoder.close();
         b.decoderReady = false;
     }
-    if (b.engineReady) {
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
-        b.engineReady = false;
-    }
+    b.engineReady = false;
     b.analyzer = AudioAnalyzer{};
     paused = false;
 }

@@ -40,6 +40,21 @@ PaceStep paceFrame(double lastTarget, double now) {
     return step;
 }
 
+bool animationFrameDue(double& lastTarget, double now) {
+    // Well under half of a 240 Hz display's frame, well over a timestamp's jitter.
+    constexpr double kJitter = 0.002;
+    const double target = lastTarget + 1.0 / 60.0;
+    if (now < target - kJitter) {
+        return false;
+    }
+    // The display's frames rarely land on the targets: one that comes within
+    // a frame after its target keeps the 1/60 s grid (at 144 Hz the drawn
+    // frames then alternate between 2 and 3 display frames, 60 a second on
+    // average); one later than that starts the grid anew, without catch-up.
+    lastTarget = now - target < 1.0 / 60.0 ? target : now;
+    return true;
+}
+
 void togglePause(bool& paused, double& pauseTime, double& startOffset, double currentTime,
                  double now) {
     if (!paused) {

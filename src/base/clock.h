@@ -28,6 +28,13 @@ struct PaceStep {
 };
 PaceStep paceFrame(double lastTarget, double now);
 
+// The same rule where the display sets the rhythm (the browser's animation
+// frames, at 60, 120 or 144 Hz): a frame is drawn only once the next 1/60 s
+// target is reached, give or take a display's jitter; a frame more than 1/60 s
+// late starts the targets anew from now, without catch-up. False: skip this
+// animation frame.
+bool animationFrameDue(double& lastTarget, double now);
+
 // P toggles pause: pausing freezes the previous frame's demo time, resuming
 // moves the timer origin so the clock continues from it.
 void togglePause(bool& paused, double& pauseTime, double& startOffset, double currentTime,

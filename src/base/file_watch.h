@@ -23,8 +23,8 @@ class FileWatch {
   private:
     std::string path;
     std::string name;
-    int fd = -1;
-    int watch = -1;
+    [[maybe_unused]] int fd = -1;
+    [[maybe_unused]] int watch = -1;
     // The polled form's last look at the file.
     bool existed = false;
     std::int64_t mtime = 0;

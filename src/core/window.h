@@ -19,4 +19,8 @@ class Window {
     bool shouldClose() const;
     void swapAndPoll();
     void destroy();
+#if defined(__EMSCRIPTEN__)
+    // Takes the size of the page's canvas box; true when it changed.
+    bool followPageSize();
+#endif
 };

@@ -200,13 +200,20 @@ bool PostProcess::init(int canvasW, int canvasH, int screenW, int screenH) {
     program.use();
     program.setInt("u_tex", 0);
     program.setInt("u_overlay", 1);
-    program.setVec2("u_screen_res", static_cast<float>(screenWidth),
-                    static_cast<float>(screenHeight));
+    resize(screenWidth, screenHeight);
 
     if (!loadOverlayMask()) {
         makeWhiteMask();
     }
     return true;
+}
+
+void PostProcess::resize(int screenW, int screenH) {
+    screenWidth = screenW;
+    screenHeight = screenH;
+    program.use();
+    program.setVec2("u_screen_res", static_cast<float>(screenWidth),
+                    static_cast<float>(screenHeight));
 }
 
 bool PostProcess::loadOverlayMask() {

@@ -26,6 +26,8 @@ class PostProcess {
     void begin() const;
     void end() const;
     void present(float time, float bass, bool palette);
+    // The window's new size, for a window that can change it (the browser's).
+    void resize(int screenW, int screenH);
     void release();
 
   private:

@@ -3,16 +3,42 @@
 #include "base/log.h"
 #include "render/gl.h"
 
+#include <cstring>
+
+GlslDialect contextDialect() {
+#if defined(__EMSCRIPTEN__)
+    return GlslDialect::Es300;
+#else
+    return GlslDialect::Core330;
+#endif
+}
+
+std::string glslSource(const char* source, GlslDialect dialect) {
+    static const char kCoreHead[] = "\n#version 330 core\n";
+    if (dialect == GlslDialect::Core330 ||
+        std::strncmp(source, kCoreHead, sizeof kCoreHead - 1) != 0) {
+        return source;
+    }
+    // ES has no default float precision in fragment shaders and only a low
+    // one for 2-D samplers; the half-float targets need high precision.
+    return std::string("#version 300 es\n"
+                       "precision highp float; precision highp int; "
+                       "precision highp sampler2D; precision highp sampler3D;\n") +
+           (source + sizeof kCoreHead - 1);
+}
+
 namespace {
 
 Shader::SourceSink sourceSink = nullptr;
 
 GLuint compileStage(GLenum type, const char* source) {
+    const std::string text = glslSource(source, contextDialect());
+    const char* lines = text.c_str();
     const GLuint shader = glCreateShader(type);
     if (sourceSink != nullptr) {
-        sourceSink(type, source);
+        sourceSink(type, lines);
     }
-    glShaderSource(shader, 1, &source, nullptr);
+    glShaderSource(shader, 1, &lines, nullptr);
     glCompileShader(shader);
     GLint ok = GL_FALSE;
     glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);

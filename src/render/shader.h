@@ -1,8 +1,22 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
-// One GLSL program. Uniform locations are looked up by name on every set.
+// The GLSL a source is compiled as: 3.30 core on the desktop, ES 3.00 under
+// WebGL 2. Every source is written once, starting with a line break and
+// "#version 330 core"; for ES 3.00 those two lines become the ES version line
+// and the default precisions, so line numbers in compile errors still match.
+enum class GlslDialect { Core330, Es300 };
+
+// The dialect of the context this build asks for (render/gl_context.h).
+GlslDialect contextDialect();
+
+// The source as `dialect` takes it.
+std::string glslSource(const char* source, GlslDialect dialect);
+
+// One GLSL program, compiled in the context's dialect. Uniform locations are
+// looked up by name on every set.
 class Shader {
   public:
     std::uint32_t program = 0;

@@ -386,7 +386,7 @@ void SmokeScene::slicePass(const Shader& program, std::uint32_t target) const {
     glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
     glViewport(0, 0, kGridX, kGridY);
     for (int k = 0; k < kGridZ; ++k) {
-        glFramebufferTexture3D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_3D, target, 0, k);
+        glFramebufferTextureLayer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, target, 0, k);
         program.setFloat("u_z", (static_cast<float>(k) + 0.5f) / static_cast<float>(kGridZ));
         glDrawArrays(GL_TRIANGLES, 0, 3);
     }
@@ -514,10 +514,23 @@ std::vector<float> SmokeScene::readDensity() const {
     if (densityVolume() == 0) {
         return {};
     }
-    glBindTexture(GL_TEXTURE_3D, densityVolume());
+    // Slice by slice through the scene's framebuffer, which WebGL 2 can do too
+    // (it cannot read a texture directly).
+    GLint bound = 0;
+    glGetIntegerv(GL_FRAMEBUFFER_BINDING, &bound);
+    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
     glPixelStorei(GL_PACK_ALIGNMENT, 4);
-    glGetTexImage(GL_TEXTURE_3D, 0, GL_RG, GL_FLOAT, values.data());
-    glBindTexture(GL_TEXTURE_3D, 0);
+    std::vector<float> slice(static_cast<std::size_t>(kGridX) * kGridY * 4);
+    float* out = values.data();
+    for (int k = 0; k < kGridZ; ++k) {
+        glFramebufferTextureLayer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, densityVolume(), 0, k);
+        glReadPixels(0, 0, kGridX, kGridY, GL_RGBA, GL_FLOAT, slice.data());
+        for (std::size_t i = 0; i < slice.size(); i += 4) {
+            *out++ = slice[i];
+            *out++ = slice[i + 1];
+        }
+    }
+    glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(bound));
     return values;
 }
 

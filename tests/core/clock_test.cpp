@@ -31,6 +31,29 @@ TEST(Clock, LoopRangeFallsBackToTheTimelineAndToZero) {
     EXPECT_DOUBLE_EQ(wrapTime(5.0, LoopRange{0.0, 0.0}), 0.0);
 }
 
+// Frames drawn in 10 s of animation frames at `hz`, each timestamp off by up
+// to `jitter` seconds.
+int framesDrawn(double hz, double jitter) {
+    double lastTarget = -1.0;
+    int drawn = 0;
+    for (int i = 0; i < static_cast<int>(10.0 * hz); ++i) {
+        const double wobble = jitter * ((i * 7919) % 11 - 5) / 5.0;
+        drawn += animationFrameDue(lastTarget, i / hz + wobble) ? 1 : 0;
+    }
+    return drawn;
+}
+
+TEST(Clock, AnimationFramesDrawAtMostSixtyASecondWithoutDroppingAt60Hz) {
+    EXPECT_EQ(framesDrawn(60.0, 0.0005), 600);
+    EXPECT_EQ(framesDrawn(59.94, 0.0), 599);
+    EXPECT_EQ(framesDrawn(120.0, 0.0005), 600);
+    const int at144 = framesDrawn(144.0, 0.0);
+    EXPECT_LE(at144, 600);
+    EXPECT_GE(at144, 570);
+    // A slow display draws every frame it gets.
+    EXPECT_EQ(framesDrawn(30.0, 0.0), 300);
+}
+
 TEST(Clock, PauseFreezesAndResumeContinuesFromThePausedTime) {
     bool paused = false;
     double pauseTime = 0.0;

@@ -164,15 +164,20 @@ double meanDifference(const std::vector<unsigned char>& rgba, int w, int h,
     return sum / (static_cast<double>(w) * h * 3);
 }
 
+// Each stage as the desktop's driver got it, and as the browser build's
+// version swap makes it for GLSL ES 3.00 (NN.es.vert).
 void writeStages(const std::string& dir) {
     mkdir(dir.c_str(), 0755);
     for (std::size_t i = 0; i < stages.size(); ++i) {
-        char name[32];
-        std::snprintf(name, sizeof name, "/%02zu.%s", i,
-                      stages[i].type == GL_VERTEX_SHADER ? "vert" : "frag");
-        if (std::FILE* f = std::fopen((dir + name).c_str(), "wb")) {
-            std::fputs(stages[i].source.c_str(), f);
-            std::fclose(f);
+        const char* extension = stages[i].type == GL_VERTEX_SHADER ? "vert" : "frag";
+        const std::string es = glslSource(stages[i].source.c_str(), GlslDialect::Es300);
+        for (const auto& [infix, text] : {std::pair{"", stages[i].source}, std::pair{".es", es}}) {
+            char name[32];
+            std::snprintf(name, sizeof name, "/%02zu%s.%s", i, infix, extension);
+            if (std::FILE* f = std::fopen((dir + name).c_str(), "wb")) {
+                std::fputs(text.c_str(), f);
+                std::fclose(f);
+            }
         }
     }
     std::printf("%zu distinct stage sources in %s\n", stages.size(), dir.c_str());

@@ -1,0 +1,42 @@
+# The browser build, compiled with Emscripten (scripts/build-web.sh): the demo
+# as WebAssembly on WebGL 2, with Emscripten's own GLFW, against zlib and
+# mpg123 built with emcc in QUEX_WEB_PREFIX. The page, the .js and the .wasm
+# go to site/. The tests and the authoring tools are Linux programs and are
+# not built here.
+set(QUEX_WEB_PREFIX "" CACHE PATH "Static zlib and mpg123 built with emcc")
+set(QUEX_HOST_PACK_ASSETS "" CACHE FILEPATH "pack_assets built for the build machine")
+set(QUEX_SITE ${CMAKE_BINARY_DIR}/site CACHE PATH "Where the page and its files go")
+if(NOT QUEX_WEB_PREFIX OR NOT EXISTS "${QUEX_HOST_PACK_ASSETS}")
+  message(FATAL_ERROR "Build for the browser with scripts/build-web.sh")
+endif()
+
+set(QUEX_PACK_ASSETS ${QUEX_HOST_PACK_ASSETS})
+include(${CMAKE_SOURCE_DIR}/cmake/generated.cmake)
+quex_host_headers(QUEX_HOST_HEADERS boost stb)
+quex_archive(quex_archive archive)
+
+add_library(stb_image STATIC ${CMAKE_SOURCE_DIR}/cmake/windows/stb_image.c)
+target_include_directories(stb_image SYSTEM PUBLIC ${QUEX_HOST_HEADERS})
+
+# WebGL 2 only: the demo needs OpenGL ES 3.0. No threads, so any static web
+# server will do (no cross-origin isolation headers).
+set(QUEX_WEB_LINK_OPTIONS
+    -sUSE_GLFW=3 -sMIN_WEBGL_VERSION=2 -sMAX_WEBGL_VERSION=2 -sALLOW_MEMORY_GROWTH=1
+    -sENVIRONMENT=web -sEXPORTED_FUNCTIONS=_malloc,_free --no-entry)
+
+include(${CMAKE_SOURCE_DIR}/cmake/floors.cmake)
+add_library(quex_web_deps INTERFACE)
+target_include_directories(quex_web_deps SYSTEM INTERFACE ${QUEX_WEB_PREFIX}/include
+                                                           ${QUEX_HOST_HEADERS})
+target_link_libraries(quex_web_deps INTERFACE ${QUEX_WEB_PREFIX}/lib/libmpg123.a stb_image
+                                              ${QUEX_WEB_PREFIX}/lib/libz.a)
+quex_floors(EXTERNAL quex_web_deps)
+
+add_executable(quex_invi ${CMAKE_SOURCE_DIR}/src/browser_main.cpp $<TARGET_OBJECTS:quex_archive>)
+target_compile_options(quex_invi PRIVATE -Wall -Wextra)
+target_link_libraries(quex_invi PRIVATE quex_core)
+target_link_options(quex_invi PRIVATE ${QUEX_WEB_LINK_OPTIONS})
+set_target_properties(quex_invi PROPERTIES SUFFIX ".js" RUNTIME_OUTPUT_DIRECTORY ${QUEX_SITE})
+add_custom_command(
+  TARGET quex_invi POST_BUILD
+  COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/web/index.html ${QUEX_SITE}/index.html)

@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# Builds the browser version with Emscripten into BUILD_DIR/site: index.html,
+# quex_invi.js and quex_invi.wasm, which any static web server can serve.
+# zlib and mpg123 are built with emcc from Debian's source packages (the
+# ports that come with Emscripten would need the network) and cached
+# under the build folder, so only the first run pays for them.
+#
+#   bash scripts/build-web.sh [BUILD_DIR]     (default build/web)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+build=$(realpath -m "${1:-build/web}")
+deps=$build/deps
+prefix=$deps/prefix
+jobs=$(nproc)
+source scripts/debian-source.sh
+
+install_packages build-essential cmake pkg-config python3-glad zlib1g-dev libboost-dev libstb-dev \
+  emscripten patch bzip2 xz-utils
+
+# emcc runs its JavaScript tools with node, which must find Debian's acorn
+# even when the node on PATH is not Debian's.
+export NODE_PATH=/usr/share/nodejs${NODE_PATH:+:$NODE_PATH}
+
+# inflate and the rest of zlib as one static library; no configure needed.
+build_zlib() {
+  local src=$deps/src/zlib/tree out=$deps/build/zlib
+  mkdir -p "$out" "$prefix/lib" "$prefix/include"
+  local objects=() file
+  for file in adler32 compress crc32 deflate inffast inflate inftrees trees uncompr zutil; do
+    emcc -O2 -c "$src/$file.c" -o "$out/$file.o"
+    objects+=("$out/$file.o")
+  done
+  emar rcs "$prefix/lib/libz.a" "${objects[@]}"
+  cp "$src/zlib.h" "$src/zconf.h" "$prefix/include/"
+}
+
+# The decoder library only: no programs, no output modules, no network.
+# wasm32 is not a host that mpg123's configure knows; a 32-bit Linux host
+# with the generic floating-point decoder is what it builds.
+build_mpg123() {
+  local src=$deps/src/mpg123/tree out=$deps/build/mpg123
+  mkdir -p "$out" "$prefix/lib" "$prefix/include"
+  (cd "$out" &&
+    emconfigure "$src/configure" -q --host=i686-pc-linux-gnu --prefix="$prefix" \
+      --with-cpu=generic_fpu --enable-static --disable-shared --disable-modules \
+      --with-audio=dummy --disable-network >configure.log 2>&1 &&
+    emmake make -s -j"$jobs" src/libmpg123/libmpg123.la >make.log 2>&1) ||
+    { tail -n 20 "$out"/*.log >&2; return 1; }
+  cp "$out/src/libmpg123/.libs/libmpg123.a" "$prefix/lib/"
+  cp "$out/src/libmpg123/mpg123.h" "$src/src/libmpg123/fmt123.h" "$prefix/include/"
+}
+
+mkdir -p "$deps" "$prefix"
+for name in zlib mpg123; do
+  stamp=$prefix/.built-$name
+  if [[ -f $stamp ]]; then
+    continue
+  fi
+  ensure_deb_src
+  started=$SECONDS
+  fetch_source "$name"
+  rm -rf "$deps/build/$name"
+  "build_${name}"
+  touch "$stamp"
+  echo "build-web: $name built in $((SECONDS - started)) s"
+done
+
+# The packer runs here, on the build machine.
+host=$build/host
+mkdir -p "$host"
+if [[ ! -x $host/pack_assets || $root/tools/pack_assets.cpp -nt $host/pack_assets ]]; then
+  g++ -std=c++20 -O2 -Wall -Wextra -o "$host/pack_assets" "$root/tools/pack_assets.cpp" -lz
+fi
+
+emcmake cmake -S "$root" -B "$build/wasm" -DCMAKE_BUILD_TYPE=Release \
+  -DQUEX_WEB_PREFIX="$prefix" -DQUEX_HOST_PACK_ASSETS="$host/pack_assets" \
+  -DQUEX_SITE="$build/site" >/dev/null
+cmake --build "$build/wasm" -j"$jobs"
+ls -l "$build/site"

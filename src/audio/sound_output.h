@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// The device the music is heard on. It pulls interleaved float frames from
+// `fill` in periods, on its own schedule: SDL's audio thread on the desktop,
+// the page's Web Audio callback in the browser. Nothing else here differs
+// between the two.
+class SoundOutput {
+  public:
+    using Fill = void (*)(void* user, float* out, std::size_t frames);
+
+    // Starts pulling at once; the object must stay where it is until close.
+    // False when no device can be opened.
+    bool open(int rate, unsigned channelCount, int periodFrames, Fill callback, void* context);
+    // Once it returns, `fill` is no longer called.
+    void close();
+    bool isOpen() const { return device != 0; }
+
+    // What the device's callback calls.
+    Fill fill = nullptr;
+    void* user = nullptr;
+    unsigned channels = 0;
+
+  private:
+    std::uint32_t device = 0;
+};

@@ -1,0 +1,69 @@
+#include "audio/sound_output.h"
+
+#include "audio/system_audio_log.h"
+#include "base/log.h"
+
+#include <SDL2/SDL.h>
+
+namespace {
+
+void deviceCallback(void* self, Uint8* stream, int bytes) {
+    const auto* output = static_cast<const SoundOutput*>(self);
+    const std::size_t frames = static_cast<std::size_t>(bytes) / (sizeof(float) * output->channels);
+    output->fill(output->user, reinterpret_cast<float*>(stream), frames);
+}
+
+void sdlLog(void*, int, SDL_LogPriority, const char* message) {
+    logLine(stderr, "[Audio] SDL: %s\n", message);
+}
+
+// Keeps the sound libraries' own chatter off stderr and SDL's hands off the
+// process signals.
+void prepareSdl() {
+    static bool done = false;
+    if (done) {
+        return;
+    }
+    done = true;
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    SDL_LogSetOutputFunction(sdlLog, nullptr);
+    quietSystemAudioLog();
+}
+
+} // namespace
+
+bool SoundOutput::open(int rate, unsigned channelCount, int periodFrames, Fill callback,
+                       void* context) {
+    close();
+    prepareSdl();
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+        return false;
+    }
+    fill = callback;
+    user = context;
+    channels = channelCount;
+    SDL_AudioSpec want{};
+    want.freq = rate;
+    want.format = AUDIO_F32SYS;
+    want.channels = static_cast<Uint8>(channelCount);
+    want.samples = static_cast<Uint16>(periodFrames);
+    want.callback = deviceCallback;
+    want.userdata = this;
+    SDL_AudioSpec have{};
+    // No changes allowed: SDL converts to whatever the hardware wants.
+    device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+    if (device == 0) {
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        return false;
+    }
+    SDL_PauseAudioDevice(device, 0);
+    return true;
+}
+
+void SoundOutput::close() {
+    if (device != 0) {
+        SDL_CloseAudioDevice(device);
+        device = 0;
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    }
+}

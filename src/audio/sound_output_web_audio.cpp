@@ -1,0 +1,196 @@
+#include "audio/sound_output.h"
+
+#include <emscripten.h>
+
+// The browser's sound device: a Web Audio context. The music is made on the
+// page's main thread, where the frames are drawn, so nothing here runs
+// concurrently with the demo. An audio worklet plays it and asks the main
+// thread for more whenever it holds less than kQueuedFrames; frames it had to
+// play as silence because the main thread was busy (a slow frame), and the
+// time the worklet took to start, are skipped in the music too, so that it
+// stays with the demo clock. Where there is no
+// worklet (pages not served from a secure origin) a script processor pulls
+// the music on the main thread instead. A context made outside a click may
+// start suspended; it is resumed at once and plays as soon as the browser
+// allows.
+
+namespace {
+
+// About 85 ms at 48 kHz: two of the desktop's periods.
+constexpr int kQueuedFrames = 4096;
+
+} // namespace
+
+extern "C" EMSCRIPTEN_KEEPALIVE void quex_sound_fill(SoundOutput* output, float* out, int frames) {
+    output->fill(output->user, out, static_cast<std::size_t>(frames));
+}
+
+// clang-format off
+EM_JS(int, webAudioOpen, (int rate, int channels, int queuedFrames, void* output), {
+    const Context = globalThis.AudioContext || globalThis.webkitAudioContext;
+    if (!Context) {
+        return 0;
+    }
+    let context;
+    try {
+        context = new Context({sampleRate: rate, latencyHint: "interactive"});
+    } catch (error) {
+        return 0;
+    }
+    const sound = {context: context, node: null, buffer: 0, bufferFrames: 0, closed: false,
+                   queuedSeconds: queuedFrames / rate, opened: performance.now()};
+    const pull = (frames) => {
+        if (frames > sound.bufferFrames) {
+            _free(sound.buffer);
+            sound.buffer = _malloc(frames * channels * 4);
+            sound.bufferFrames = frames;
+        }
+        _quex_sound_fill(output, sound.buffer, frames);
+        return HEAPF32.slice(sound.buffer >> 2, (sound.buffer >> 2) + frames * channels);
+    };
+    const play = (node) => {
+        node.connect(context.destination);
+        sound.node = node;
+    };
+    Module.quexSound = sound;
+    if (context.audioWorklet && globalThis.AudioWorkletNode) {
+        const processor = `
+            class QuexOutput extends AudioWorkletProcessor {
+                constructor(options) {
+                    super();
+                    this.channels = options.processorOptions.channels;
+                    this.target = options.processorOptions.queued;
+                    this.chunks = [];
+                    this.offset = 0;
+                    this.queued = 0;
+                    this.asked = false;
+                    this.started = false;
+                    this.missed = 0;
+                    this.port.onmessage = (event) => {
+                        this.chunks.push(event.data);
+                        this.queued += event.data.length / this.channels;
+                        this.asked = false;
+                    };
+                    this.ask();
+                }
+                ask() {
+                    if (!this.asked && this.queued < this.target) {
+                        this.asked = true;
+                        this.port.postMessage({frames: this.target - this.queued,
+                                               missed: this.missed});
+                        this.missed = 0;
+                    }
+                }
+                process(inputs, outputs) {
+                    const out = outputs[0];
+                    const frames = out[0].length;
+                    let done = 0;
+                    while (done < frames && this.chunks.length > 0) {
+                        const chunk = this.chunks[0];
+                        const n = Math.min(frames - done, chunk.length / this.channels - this.offset);
+                        for (let c = 0; c < out.length; ++c) {
+                            const from = Math.min(c, this.channels - 1);
+                            for (let i = 0; i < n; ++i) {
+                                out[c][done + i] = chunk[(this.offset + i) * this.channels + from];
+                            }
+                        }
+                        done += n;
+                        this.offset += n;
+                        this.queued -= n;
+                        if (this.offset * this.channels >= chunk.length) {
+                            this.chunks.shift();
+                            this.offset = 0;
+                        }
+                    }
+                    if (done > 0) {
+                        this.started = true;
+                    } else if (this.started) {
+                        this.missed += frames;
+                    }
+                    this.ask();
+                    return true;
+                }
+            }
+            registerProcessor("quex-output", QuexOutput);`;
+        const url = URL.createObjectURL(new Blob([processor], {type: "text/javascript"}));
+        context.audioWorklet.addModule(url).then(() => {
+            if (sound.closed) {
+                return;
+            }
+            const node = new AudioWorkletNode(context, "quex-output", {
+                numberOfInputs: 0, outputChannelCount: [channels],
+                processorOptions: {channels: channels, queued: queuedFrames}});
+            node.port.onmessage = (event) => {
+                if (sound.closed) {
+                    return;
+                }
+                let missed = event.data.missed;
+                if (sound.opened !== null) {
+                    missed += Math.round((performance.now() - sound.opened) / 1000 * rate);
+                    sound.opened = null;
+                }
+                for (; missed > 0; missed -= queuedFrames) {
+                    pull(Math.min(missed, queuedFrames));
+                }
+                const samples = pull(event.data.frames);
+                node.port.postMessage(samples, [samples.buffer]);
+            };
+            play(node);
+        });
+    } else {
+        let size = 256;
+        while (size < queuedFrames / 2) {
+            size *= 2;
+        }
+        sound.queuedSeconds = size / rate;
+        const node = context.createScriptProcessor(size, 0, channels);
+        node.onaudioprocess = (event) => {
+            const target = event.outputBuffer;
+            const samples = pull(target.length);
+            for (let c = 0; c < channels; ++c) {
+                const plane = target.getChannelData(c);
+                for (let f = 0; f < target.length; ++f) {
+                    plane[f] = samples[f * channels + c];
+                }
+            }
+        };
+        play(node);
+    }
+    context.resume();
+    return 1;
+});
+
+EM_JS(void, webAudioClose, (), {
+    const sound = Module.quexSound;
+    if (!sound) {
+        return;
+    }
+    sound.closed = true;
+    if (sound.node) {
+        sound.node.disconnect();
+    }
+    sound.context.close();
+    _free(sound.buffer);
+    Module.quexSound = null;
+});
+// clang-format on
+
+bool SoundOutput::open(int rate, unsigned channelCount, int periodFrames, Fill callback,
+                       void* context) {
+    close();
+    fill = callback;
+    user = context;
+    channels = channelCount;
+    // The worklet asks for what it lacks, not for periods.
+    (void)periodFrames;
+    device = static_cast<std::uint32_t>(
+        webAudioOpen(rate, static_cast<int>(channelCount), kQueuedFrames, this));
+    return device != 0;
+}
+
+void SoundOutput::close() {
+    if (device != 0) {
+        webAudioClose();
+        device = 0;
+    }
+}

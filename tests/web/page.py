@@ -1,0 +1,179 @@
+"""Headless Chromium driving the browser build's page over the DevTools
+protocol (a pipe, so nothing but the standard library is needed), with the
+site served by a local server on 127.0.0.1."""
+
+import base64
+import functools
+import http.server
+import json
+import os
+import re
+import subprocess
+import tempfile
+import threading
+import time
+
+# Every console line the page may print: the demo's tagged log lines.
+TAGGED = re.compile(r"^\[[A-Za-z0-9]+\] ")
+
+# Wraps every animation frame so that a WebGL error raised during it is kept:
+# the error flags are read, and so cleared, after each frame.
+WATCH_GL_ERRORS = """
+window.__glErrors = [];
+window.__frames = 0;
+const raf = window.requestAnimationFrame.bind(window);
+window.requestAnimationFrame = (callback) => raf((time) => {
+  callback(time);
+  const gl = window.Module && window.Module.ctx;
+  if (gl) {
+    window.__frames++;
+    for (let e = gl.getError(); e !== gl.NO_ERROR; e = gl.getError()) {
+      window.__glErrors.push(e);
+    }
+  }
+});
+"""
+
+
+class QuietHandler(http.server.SimpleHTTPRequestHandler):
+    def log_message(self, *args):
+        pass
+
+
+class Server:
+    def __init__(self, root):
+        handler = functools.partial(QuietHandler, directory=root)
+        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
+        self.url = "http://127.0.0.1:%d/" % self.httpd.server_address[1]
+        threading.Thread(target=self.httpd.serve_forever, daemon=True).start()
+
+    def close(self):
+        self.httpd.shutdown()
+        self.httpd.server_close()
+
+
+class Browser:
+    def __init__(self, width=1280, height=720, flags=()):
+        self.profile = tempfile.mkdtemp(prefix="quex-chromium-")
+        to_chrome, self.out = os.pipe()
+        self.inp, from_chrome = os.pipe()
+
+        def pipes():
+            os.dup2(to_chrome, 3)
+            os.dup2(from_chrome, 4)
+
+        args = [
+            "chromium", "--headless=new", "--remote-debugging-pipe",
+            "--use-angle=swiftshader", "--enable-unsafe-swiftshader",
+            "--autoplay-policy=no-user-gesture-required", "--no-first-run",
+            "--no-default-browser-check", "--disable-extensions",
+            "--window-size=%d,%d" % (width, height), "--user-data-dir=" + self.profile,
+        ]
+        args += flags
+        if os.geteuid() == 0:
+            args.append("--no-sandbox")
+        self.proc = subprocess.Popen(args, preexec_fn=pipes, pass_fds=(3, 4),
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(to_chrome)
+        os.close(from_chrome)
+        self.buffer = b""
+        self.next_id = 0
+        self.session = None
+        self.console = []
+        self.exceptions = []
+        target = self.call("Target.createTarget", {"url": "about:blank"})["targetId"]
+        self.session = self.call("Target.attachToTarget",
+                                 {"targetId": target, "flatten": True})["sessionId"]
+        self.call("Runtime.enable")
+        self.call("Log.enable")
+        self.call("Page.enable")
+        self.call("Page.addScriptToEvaluateOnNewDocument", {"source": WATCH_GL_ERRORS})
+
+    def close(self):
+        self.proc.kill()
+        self.proc.wait()
+        os.close(self.out)
+        os.close(self.inp)
+        subprocess.run(["rm", "-rf", self.profile])
+
+    def _read(self):
+        while b"\0" not in self.buffer:
+            chunk = os.read(self.inp, 1 << 20)
+            if not chunk:
+                raise RuntimeError("chromium went away")
+            self.buffer += chunk
+        message, self.buffer = self.buffer.split(b"\0", 1)
+        return json.loads(message)
+
+    def _event(self, message):
+        method, params = message.get("method"), message.get("params", {})
+        if method == "Runtime.consoleAPICalled":
+            text = " ".join(str(a.get("value", a.get("description", ""))) for a in params["args"])
+            self.console.append(text)
+        elif method == "Runtime.exceptionThrown":
+            self.exceptions.append(params["exceptionDetails"].get("text", "") + " " +
+                                   str(params["exceptionDetails"].get("exception", {})
+                                       .get("description", "")))
+        elif method == "Log.entryAdded":
+            self.console.append("%s: %s" % (params["entry"]["source"], params["entry"]["text"]))
+
+    def call(self, method, params=None):
+        self.next_id += 1
+        message = {"id": self.next_id, "method": method, "params": params or {}}
+        if self.session:
+            message["sessionId"] = self.session
+        os.write(self.out, json.dumps(message).encode() + b"\0")
+        while True:
+            reply = self._read()
+            if reply.get("id") == self.next_id:
+                if "error" in reply:
+                    raise RuntimeError("%s: %s" % (method, reply["error"]))
+                return reply.get("result", {})
+            self._event(reply)
+
+    def pump(self, seconds):
+        """Lets the page run while collecting its events."""
+        end = time.monotonic() + seconds
+        while time.monotonic() < end:
+            self.js("0")
+            time.sleep(0.05)
+
+    def js(self, expression, gesture=False):
+        result = self.call("Runtime.evaluate", {"expression": expression, "returnByValue": True,
+                                                "awaitPromise": True, "userGesture": gesture})
+        if "exceptionDetails" in result:
+            raise RuntimeError("%s: %s" % (expression, result["exceptionDetails"]))
+        return result["result"].get("value")
+
+    def wait_for(self, expression, timeout, step=0.05):
+        end = time.monotonic() + timeout
+        while time.monotonic() < end:
+            try:
+                value = self.js(expression)
+            except RuntimeError:
+                value = None  # the page is still loading
+            if value:
+                return value
+            time.sleep(step)
+        return None
+
+    def open(self, url):
+        self.call("Page.navigate", {"url": url})
+
+    def click(self, x, y):
+        for kind in ("mousePressed", "mouseReleased"):
+            self.call("Input.dispatchMouseEvent",
+                      {"type": kind, "x": x, "y": y, "button": "left", "clickCount": 1})
+
+    def key(self, key, code, key_code):
+        for kind in ("keyDown", "keyUp"):
+            self.call("Input.dispatchKeyEvent",
+                      {"type": kind, "key": key, "code": code, "windowsVirtualKeyCode": key_code})
+
+    def screenshot(self, path):
+        data = self.call("Page.captureScreenshot", {"format": "png"})["data"]
+        with open(path, "wb") as f:
+            f.write(base64.b64decode(data))
+
+    def untagged(self):
+        return [line for line in self.console if not TAGGED.match(line)] + self.exceptions
