@@ -1,6 +1,5 @@
 #include "core/engine.h"
 
-#include "base/clock.h"
 #include "base/log.h"
 #include "base/types.h"
 #include "core/asset_archive.h"
@@ -188,8 +187,12 @@ double Engine::renderFrame(FrameHost& host) {
     return t;
 }
 
+LoopRange Engine::loopRangeNow() const {
+    return loopRange(musicLength, timeline.endTime, script.loopTime);
+}
+
 double Engine::advanceClock(FrameHost& host) {
-    const LoopRange range = loopRange(musicLength, timeline.endTime, script.loopTime);
+    const LoopRange range = loopRangeNow();
     audio.setLoopStart(range.start);
     if (paused) {
         currentTime = pauseTime;
@@ -197,15 +200,32 @@ double Engine::advanceClock(FrameHost& host) {
     }
     double t = host.now() - startOffset;
     currentTime = t;
-    if (t >= range.end) {
-        const double n = wrapTime(t, range);
-        startOffset = host.now() - n;
-        currentTime = n;
-        audio.syncLoop(n);
-        frameCounter = frameNumberAt(n);
-        t = n;
+    MusicPosition music;
+    const bool known = musicLength > 0.0 && audio.playPosition(music);
+    bool musicLooped = false;
+    if (known) {
+        musicLooped = musicLoopsSeen && music.loops != musicLoops;
+        musicLoops = music.loops;
+        musicLoopsSeen = true;
     }
-    return t;
+    if (t < range.end && !musicLooped) {
+        return t;
+    }
+    double n = 0.0;
+    if (known) {
+        // A device behind the timer still plays the end: the clock goes back
+        // to it and wraps with the music.
+        n = music.seconds;
+    } else {
+        // Nothing playing to follow (no music, or a seek on its way): both go
+        // to the wrapped time.
+        n = wrapTime(t, range);
+        audio.seek(n);
+    }
+    startOffset = host.now() - n;
+    currentTime = n;
+    frameCounter = frameNumberAt(n);
+    return n;
 }
 
 void Engine::togglePause(double now) {
