@@ -4,7 +4,6 @@
 #include "support/gl_test.h"
 
 #include <GLFW/glfw3.h>
-#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -59,33 +58,6 @@ double meanOffset(const std::vector<FrameRecord>& frames, double from, double to
         }
     }
     return n > 0 ? sum / n : NAN;
-}
-
-// The first output frame at which the recording stops following the track
-// from `first` on, going from the track's end to `loopStart` each time; the
-// output's size if it never does, -1 if `first` is never played.
-long firstBreak(const std::vector<float>& out, std::uint64_t first, std::uint64_t loopStart,
-                std::uint64_t end, long* started = nullptr) {
-    const std::vector<float> track = shippedMusicFrames(loopStart, end - loopStart);
-    if (track.size() != 2 * (end - loopStart) || first < loopStart || first >= end) {
-        return -1;
-    }
-    const long start = findFrames(out, &track[2 * (first - loopStart)], 2, 480);
-    if (started != nullptr) {
-        *started = start;
-    }
-    if (start < 0) {
-        return -1;
-    }
-    std::uint64_t at = first;
-    for (std::size_t o = static_cast<std::size_t>(start); o < out.size() / 2; ++o) {
-        const float* t = &track[2 * (at - loopStart)];
-        if (out[2 * o] != t[0] || out[2 * o + 1] != t[1]) {
-            return static_cast<long>(o);
-        }
-        at = at + 1 == end ? loopStart : at + 1;
-    }
-    return static_cast<long>(out.size() / 2);
 }
 
 } // namespace
@@ -184,71 +156,17 @@ class EngineDrift : public EngineLoop, public ::testing::WithParamInterface<Skew
 
 TEST_P(EngineDrift, AfterEveryWrapThePictureIsWithinAFrameOfUnbrokenMusic) {
     constexpr int kWraps = 50;
-    const double loopStart = engine.musicLength - 0.6;
-    engine.script.loopTime = loopStart;
-    DeviceHost host(device, GetParam().clockRate);
-    startAt(engine, host, loopStart);
-
-    // Each frame's clock and the device's output position at that moment.
-    struct Sample {
-        int wrap;
-        double clock;
-        double written; // output frames
-    };
-    std::vector<Sample> samples;
-    int wraps = 0;
-    double wrappedAt = 0.0;
-    double last = engine.currentTime;
-    host.onFrame = [&](int) {
-        const double now = host.now();
-        if (engine.currentTime < last) {
-            ++wraps;
-            wrappedAt = now;
-        }
-        last = engine.currentTime;
-        if (wraps == 5 && host.lag == 0.0 && now - wrappedAt > 0.4) {
-            host.lag = GetParam().lag;
-        }
-        if (wraps > 0 && wraps <= kWraps && now - wrappedAt < 0.3) {
-            samples.push_back(
-                {wraps, now - engine.startOffset, (now - host.lag) / GetParam().clockRate * kRate});
-        }
-        if (wraps > kWraps) {
-            host.requestClose();
-        }
-    };
-    engine.run(host);
-    engine.audio.unload(); // closes the device, so the file is complete
-
-    // The recording is the track from the loop start on, looping, unbroken.
-    const std::vector<float> out = device.samples();
-    const auto first = static_cast<std::uint64_t>(loopStart * kRate);
-    const auto end = static_cast<std::uint64_t>(std::llround(engine.musicLength * kRate));
-    long start = -1;
-    const long broken = firstBreak(out, first, first, end, &start);
-    ASSERT_EQ(broken, static_cast<long>(out.size() / 2))
-        << "the music breaks at " << static_cast<double>(broken) / kRate << " s of output, of "
-        << static_cast<double>(out.size() / 2) / kRate;
-
-    // What the device plays at each frame, from the recording, against the
-    // picture's clock: the device writes a buffer as it is handed, a period
-    // before this host counts it as played, so in step is a period ahead. A
-    // loaded machine may hold the driver between the two now and then: a few
-    // wraps may be off by more than a frame, none by more than three.
-    const double span = static_cast<double>(end - first);
-    std::vector<double> worst(kWraps + 1, 0.0);
-    for (const Sample& f : samples) {
-        const double played = f.written - static_cast<double>(start);
-        const double music = (static_cast<double>(first) + std::fmod(played, span)) / kRate;
-        const double lead = std::remainder(music - f.clock, span / kRate) - kPeriod;
-        if (std::fabs(lead) > std::fabs(worst[f.wrap])) {
-            worst[f.wrap] = lead;
-        }
-    }
+    const WrapRun run = runWraps(engine, device, GetParam().clockRate, GetParam().lag, kWraps, 0.6);
+    EXPECT_TRUE(run.unbroken()) << "the music breaks at "
+                                << static_cast<double>(run.brokenAt) / kRate << " s of output, of "
+                                << static_cast<double>(run.outputFrames) / kRate;
+    // A loaded machine may hold the driver between handing a buffer and
+    // writing it now and then: a few wraps may be off by more than a frame,
+    // none by more than three.
     int late = 0;
     for (int w = 1; w <= kWraps; ++w) {
-        late += std::fabs(worst[w]) > 1.0 / 60.0;
-        EXPECT_LE(std::fabs(worst[w]), 3.0 / 60.0) << "after wrap " << w << ": " << worst[w];
+        late += std::fabs(run.offsets[w]) > 1.0 / 60.0;
+        EXPECT_LE(std::fabs(run.offsets[w]), 3.0 / 60.0) << "after wrap " << w;
     }
     EXPECT_LE(late, kWraps / 10) << "wraps with the picture more than a frame off the music";
 }

@@ -4,6 +4,7 @@
 #include "core/asset_archive.h"
 
 #include <algorithm>
+#include <cmath>
 #include <poll.h>
 #include <sys/inotify.h>
 #include <thread>
@@ -107,4 +108,103 @@ std::vector<float> shippedMusicFrames(std::uint64_t first, std::size_t count) {
     }
     frames.resize(stream.read(frames.data(), count) * 2);
     return frames;
+}
+
+namespace {
+
+// The first output frame at which the recording stops following the track
+// from `first` on, going from the track's end to `loopStart` each time; the
+// output's size if it never does, -1 if `first` is never played. `started`:
+// where `first` is played.
+long firstBreak(const std::vector<float>& out, std::uint64_t first, std::uint64_t loopStart,
+                std::uint64_t end, long& started) {
+    started = -1;
+    const std::vector<float> track = shippedMusicFrames(loopStart, end - loopStart);
+    if (track.size() != 2 * (end - loopStart) || first < loopStart || first >= end) {
+        return -1;
+    }
+    started = findFrames(out, &track[2 * (first - loopStart)], 2, 480);
+    if (started < 0) {
+        return -1;
+    }
+    std::uint64_t at = first;
+    for (std::size_t o = static_cast<std::size_t>(started); o < out.size() / 2; ++o) {
+        const float* t = &track[2 * (at - loopStart)];
+        if (out[2 * o] != t[0] || out[2 * o + 1] != t[1]) {
+            return static_cast<long>(o);
+        }
+        at = at + 1 == end ? loopStart : at + 1;
+    }
+    return static_cast<long>(out.size() / 2);
+}
+
+} // namespace
+
+WrapRun runWraps(Engine& engine, DiskDevice& device, double clockRate, double lag, int wraps,
+                 double loopSeconds) {
+    constexpr double kPeriod = Audio::kPeriodFrames / kRate;
+    const double loopStart = engine.musicLength - loopSeconds;
+    engine.script.loopTime = loopStart;
+    DeviceHost host(device, clockRate);
+    startAt(engine, host, loopStart);
+
+    // Each frame's clock and the device's output position at that moment.
+    struct Sample {
+        int wrap;
+        double clock;
+        double written; // output frames
+    };
+    std::vector<Sample> samples;
+    int wrap = 0;
+    double wrappedAt = 0.0;
+    double last = engine.currentTime;
+    host.onFrame = [&](int) {
+        const double now = host.now();
+        if (engine.currentTime < last) {
+            ++wrap;
+            wrappedAt = now;
+        }
+        last = engine.currentTime;
+        if (wrap == 5 && host.lag == 0.0 && now - wrappedAt > 0.4) {
+            host.lag = lag;
+        }
+        if (wrap > 0 && wrap <= wraps && now - wrappedAt < 0.3) {
+            samples.push_back(
+                {wrap, now - engine.startOffset, (now - host.lag) / clockRate * kRate});
+        }
+        if (wrap > wraps) {
+            host.requestClose();
+        }
+    };
+    engine.run(host);
+    engine.audio.unload(); // closes the device, so the file is complete
+
+    WrapRun run;
+    run.offsets.assign(static_cast<std::size_t>(wraps) + 1, 0.0);
+    const std::vector<float> out = device.samples();
+    run.outputFrames = static_cast<long>(out.size() / 2);
+    const auto first = static_cast<std::uint64_t>(loopStart * kRate);
+    const auto end = static_cast<std::uint64_t>(std::llround(engine.musicLength * kRate));
+    long start = -1;
+    run.brokenAt = firstBreak(out, first, first, end, start);
+    if (start < 0) {
+        return run;
+    }
+    // What the device plays at each frame, read off the recording while it is
+    // unbroken: this host counts a buffer as played once it is written, which
+    // is when it is handed, so music in step with the clock is a period ahead.
+    const double span = static_cast<double>(end - first);
+    for (const Sample& f : samples) {
+        const double played = f.written - static_cast<double>(start);
+        if (played < 0.0 || played >= static_cast<double>(run.brokenAt - start)) {
+            continue;
+        }
+        const double music = (static_cast<double>(first) + std::fmod(played, span)) / kRate;
+        const double offset = std::remainder(music - f.clock, span / kRate) - kPeriod;
+        double& worst = run.offsets[static_cast<std::size_t>(f.wrap)];
+        if (std::fabs(offset) > std::fabs(worst)) {
+            worst = offset;
+        }
+    }
+    return run;
 }

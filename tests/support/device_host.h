@@ -68,3 +68,18 @@ std::vector<float> shippedMusicFrames(std::uint64_t first, std::size_t count);
 
 // Starts the engine's clock and its music at `seconds`.
 void startAt(Engine& engine, FrameHost& host, double seconds);
+
+// A run of many short loops at the track's end on a device whose clock runs
+// off the timer by `clockRate`, falling `lag` seconds behind after the fifth
+// wrap, judged in the played output.
+struct WrapRun {
+    // Per wrap (from 1), the worst distance over the 0.3 s after it between
+    // what the device plays and the picture's clock, in seconds: positive when
+    // the music is ahead. Taken as 0 where the output could not be read.
+    std::vector<double> offsets;
+    long brokenAt = -1; // output frame where the music stops looping unbroken
+    long outputFrames = 0;
+    bool unbroken() const { return brokenAt >= 0 && brokenAt == outputFrames; }
+};
+WrapRun runWraps(Engine& engine, DiskDevice& device, double clockRate, double lag, int wraps,
+                 double loopSeconds);
