@@ -244,6 +244,12 @@ void Engine::seek(double seconds, double now) {
         return;
     }
     seconds = std::max(seconds, 0.0);
+    // Past the loop end it lands where the running clock would wrap to, so a
+    // paused seek never draws a time beyond the end.
+    const LoopRange range = loopRangeNow();
+    if (seconds >= range.end) {
+        seconds = wrapTime(seconds, range);
+    }
     startOffset = now - seconds;
     currentTime = seconds;
     if (paused) {

@@ -61,8 +61,9 @@ class Engine {
     // Releases what initSystems created, in shutdown order (no window).
     void releaseSystems();
 
-    // Moves the demo clock and the music to `seconds` (0 at the least), paused
-    // or not; `now` is the timer reading the clock is counted from.
+    // Moves the demo clock and the music to `seconds` (0 at the least; past
+    // the loop end it wraps as the running clock would), paused or not; `now`
+    // is the timer reading the clock is counted from.
     void seek(double seconds, double now);
 
     // This frame's loop range: the music's length (or the timeline's end) and

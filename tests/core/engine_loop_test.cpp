@@ -145,6 +145,20 @@ TEST_F(EngineLoop, KeysActOnceAndPauseFreezesPictureAndMusicTogether) {
     EXPECT_NEAR(after, before, 2.0 * Audio::kPeriodFrames / kRate);
 }
 
+TEST_F(EngineLoop, ASeekPastTheLoopEndLandsWhereTheRunningClockWraps) {
+    DeviceHost host(device, 1.0);
+    const LoopRange range = engine.loopRangeNow();
+    const double past = range.end + 20.0;
+    const double wrapped = wrapTime(past, range);
+    engine.seek(past, host.now());
+    engine.step(host);
+    EXPECT_NEAR(engine.currentTime, wrapped, 0.1) << "running";
+    engine.togglePause(host.now());
+    engine.seek(past, host.now());
+    engine.step(host);
+    EXPECT_DOUBLE_EQ(engine.currentTime, wrapped) << "paused";
+}
+
 // A sound device whose clock runs off the host's timer, or that falls 0.4 s
 // behind it at once, over fifty wraps of a short loop at the track's end.
 struct Skew {
