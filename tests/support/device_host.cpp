@@ -43,7 +43,7 @@ void DeviceHost::watchWrites() {
         const std::size_t written = device.framesWritten();
         const Clock::time_point at = Clock::now();
         std::lock_guard<std::mutex> lock(mutex);
-        if (written == lastWritten) {
+        if (written <= lastWritten) {
             continue;
         }
         if (written == lastWritten + Audio::kPeriodFrames) {
@@ -65,7 +65,9 @@ double DeviceHost::now() {
     const std::size_t written = device.framesWritten();
     const Clock::time_point real = Clock::now();
     std::lock_guard<std::mutex> lock(mutex);
-    if (written != lastWritten && !watcher.joinable()) {
+    // A write the watcher has not seen yet (it may be held up too) counts
+    // from now.
+    if (written > lastWritten) {
         lastWritten = written;
         lastChange = real;
     }
@@ -180,7 +182,7 @@ WrapRun runWraps(Engine& engine, DiskDevice& device, double clockRate, double la
     engine.audio.unload(); // closes the device, so the file is complete
 
     WrapRun run;
-    run.offsets.assign(static_cast<std::size_t>(wraps) + 1, 0.0);
+    run.offsets.assign(static_cast<std::size_t>(wraps) + 1, std::nan(""));
     const std::vector<float> out = device.samples();
     run.outputFrames = static_cast<long>(out.size() / 2);
     const auto first = static_cast<std::uint64_t>(loopStart * kRate);
@@ -202,7 +204,7 @@ WrapRun runWraps(Engine& engine, DiskDevice& device, double clockRate, double la
         const double music = (static_cast<double>(first) + std::fmod(played, span)) / kRate;
         const double offset = std::remainder(music - f.clock, span / kRate) - kPeriod;
         double& worst = run.offsets[static_cast<std::size_t>(f.wrap)];
-        if (std::fabs(offset) > std::fabs(worst)) {
+        if (std::isnan(worst) || std::fabs(offset) > std::fabs(worst)) {
             worst = offset;
         }
     }

@@ -75,7 +75,7 @@ void startAt(Engine& engine, FrameHost& host, double seconds);
 struct WrapRun {
     // Per wrap (from 1), the worst distance over the 0.3 s after it between
     // what the device plays and the picture's clock, in seconds: positive when
-    // the music is ahead. Taken as 0 where the output could not be read.
+    // the music is ahead; NaN where the output could not be read.
     std::vector<double> offsets;
     long brokenAt = -1; // output frame where the music stops looping unbroken
     long outputFrames = 0;
