@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <thread>
 
 Sound::Sound(int outRate, unsigned outChannels)
     : outputRate(outRate > 0 ? outRate : 1), outputChannels(outChannels > 0 ? outChannels : 1) {}
@@ -119,7 +120,11 @@ void Sound::publishHead(std::uint64_t seeks, std::size_t frames, std::int64_t no
 }
 
 bool Sound::playhead(Playhead& out) const {
-    for (int attempt = 0; attempt < 64; ++attempt) {
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        if (attempt >= 8) {
+            // The audio thread was stopped half-way through: let it finish.
+            std::this_thread::yield();
+        }
         const std::uint32_t before = headSequence.load(std::memory_order_acquire);
         if ((before & 1u) != 0) {
             continue;

@@ -198,7 +198,7 @@ double Engine::advanceClock(FrameHost& host) {
         currentTime = pauseTime;
         return pauseTime;
     }
-    double t = host.now() - startOffset;
+    const double t = host.now() - startOffset;
     currentTime = t;
     MusicPosition music;
     const bool known = musicLength > 0.0 && audio.playPosition(music);
@@ -211,17 +211,12 @@ double Engine::advanceClock(FrameHost& host) {
     if (t < range.end && !musicLooped) {
         return t;
     }
-    double n = 0.0;
-    if (known) {
-        // A device behind the timer still plays the end: the clock goes back
-        // to it and wraps with the music.
-        n = music.seconds;
-    } else {
-        // Nothing playing to follow (no music, or a seek on its way): both go
-        // to the wrapped time.
-        n = wrapTime(t, range);
-        audio.seek(n);
-    }
+    // A device behind the timer is still playing the end: the clock goes back
+    // to it and wraps with the music. With nothing playing to follow (no
+    // music, a seek on its way, a device that has stopped asking for sound)
+    // the clock wraps on its own and the music is left alone; a device that
+    // comes back is followed when it loops.
+    const double n = known ? music.seconds : wrapTime(t, range);
     startOffset = host.now() - n;
     currentTime = n;
     frameCounter = frameNumberAt(n);
