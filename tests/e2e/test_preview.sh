@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The live preview end to end, in one run on a script file of its own: a
-# saved edit changes the picture within a second; a broken or missing file
-# keeps the last good script; a seek moves the music (SDL's disk driver) by
-# what it moves the demo time; Escape quits with 0 and every log line is tagged.
+# saved edit changes the picture within a second; a broken or missing file,
+# or one naming a missing image, keeps the last good script; a save without a
+# change says nothing; a seek moves the music (SDL's disk driver) by what it
+# moves the demo time; Escape quits with 0 and every log line is tagged.
 set -uo pipefail
 source "$(dirname "$0")/lib.sh"
 in_xvfb "$@"
@@ -25,6 +26,11 @@ red() {
 blue() {
   printf 'fps 60\nscroll off\nscene rd2 0 12000 0 0 %s\n' \
     "(0.00,0.00,1.00) (0.00,0.00,1.00) (0.00,0.00,1.00)"
+}
+# The red script with an image that cannot be loaded.
+red_missing() {
+  red
+  printf 'overlay assets/textures/missing.png 0.0 0.0 0 12000 0 0\n'
 }
 # Saved as most editors save: a new file renamed over the old one.
 save() {
@@ -91,6 +97,23 @@ is_hue blue && title_has "rd2 1.00" || fail "the last good script was not kept: 
 save red
 wait_until 5 is_hue red || fail "no reload after the file came back"
 echo "ok: a broken and a missing script keep the last good one"
+
+# --- A touch, or a save that changes nothing, says nothing; a missing image
+# is refused in one line instead of a line every frame.
+lines=$(grep -c '^\[Preview\]' "$work/stderr")
+touch "$script"
+save red
+sleep 1
+[[ "$(grep -c '^\[Preview\]' "$work/stderr")" == "$lines" ]] ||
+  fail "a save without a change printed: $(tail -n 2 "$work/stderr")"
+save red_missing
+wait_until 5 grep -q "cannot load assets/textures/missing.png; keeping the last good script" \
+  "$work/stderr" || fail "no line for the missing image"
+sleep 1
+is_hue red || fail "the last good script was not kept"
+[[ "$(grep -c -v '^\[Reload\]\|^\[Preview\]\|^\[Script\]\|^\[Audio\] SDL' "$work/stderr")" == 0 ]] ||
+  fail "other lines: $(grep -v '^\[Reload\]\|^\[Preview\]\|^\[Script\]\|^\[Audio\] SDL' "$work/stderr" | head -n 3)"
+echo "ok: a touch says nothing, a missing image is refused in one line"
 
 # --- Seek while paused: the demo time moves by exactly 5 s, the music by as much.
 xdotool key --window "$window" space
