@@ -1,17 +1,22 @@
 // Measures how the music keeps to the picture where the frame loop moves it:
-// the seam at the loop end (judged in the played output itself) and the
-// distance between music and clock after ten pauses. The frame loop runs on
-// SDL's disk driver's own timeline, four times faster than real time.
+// the seam at the loop end (judged in the played output itself), the
+// distance between music and clock after ten pauses, and the distance after
+// each of 100 wraps of a 0.6 s loop on a device whose clock runs off the
+// timer by some parts per million. The frame loop runs on SDL's disk
+// driver's own timeline, four times faster than real time.
 //
-// Usage: bench_av_sync (headless; prints a small table)
+// Usage: bench_av_sync [PPM...]  (headless; default 100 -100 1000 -1000: the
+// timer that much faster than the device, so positive is a slow device)
 #include "core/engine.h"
 #include "render/headless_context.h"
 #include "support/device_host.h"
 #include "support/gl_test.h"
 
 #include <GLFW/glfw3.h>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <unordered_map>
 
@@ -141,9 +146,36 @@ void measurePauseDrift() {
                 1000.0 * Audio::kPeriodFrames / kRate);
 }
 
+// 100 wraps on a device `ppm` slower than the timer.
+void measureDrift(double ppm) {
+    Session s;
+    if (!s.start()) {
+        std::printf("drift: no music\n");
+        return;
+    }
+    constexpr int kWraps = 100;
+    const WrapRun run = runWraps(s.engine, s.device, 1.0 + ppm * 1e-6, 0.0, kWraps, 0.6);
+    std::vector<double> sizes;
+    int late = 0;
+    for (int w = 1; w <= kWraps; ++w) {
+        if (!std::isnan(run.offsets[w])) {
+            sizes.push_back(std::fabs(run.offsets[w]));
+            late += sizes.back() > 1.0 / 60.0;
+        }
+    }
+    std::sort(sizes.begin(), sizes.end());
+    const double median = sizes.empty() ? NAN : sizes[sizes.size() / 2];
+    const double worst = sizes.empty() ? NAN : sizes.back();
+    std::printf("drift %+6.0f ppm: music minus picture after wrap 1 %+.1f ms, 10 %+.1f ms, "
+                "100 %+.1f ms; median %.1f ms, largest %.1f ms, %d wraps over a frame; music %s\n",
+                ppm, 1000.0 * run.offsets[1], 1000.0 * run.offsets[10],
+                1000.0 * run.offsets[kWraps], 1000.0 * median, 1000.0 * worst, late,
+                run.unbroken() ? "unbroken" : "broken");
+}
+
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
     if (!ensureGlContext()) {
         std::fprintf(stderr, "[Bench] no OpenGL 3.3 context\n");
         return 1;
@@ -151,5 +183,15 @@ int main() {
     applyDemoGlState();
     measureSeam();
     measurePauseDrift();
+    std::vector<double> ppms;
+    for (int i = 1; i < argc; ++i) {
+        ppms.push_back(std::atof(argv[i]));
+    }
+    if (ppms.empty()) {
+        ppms = {100.0, -100.0, 1000.0, -1000.0};
+    }
+    for (const double ppm : ppms) {
+        measureDrift(ppm);
+    }
     return 0;
 }

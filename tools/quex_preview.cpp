@@ -1,7 +1,6 @@
 // Plays the demo in a window with its music and follows edits of a script
 // file as they are saved: the timeline, overlays, scroll texts and stabs pick
 // up the new entries by id while the scenes' simulations run on.
-#include "base/clock.h"
 #include "base/file_watch.h"
 #include "base/log.h"
 #include "core/engine.h"
@@ -179,6 +178,7 @@ class Preview {
     Engine engine;
     std::string scriptPath;
     FileWatch watch;
+    std::string lastBytes; // of the script file as last read
     bool pending = false;
     double lastEvent = 0.0;
 
@@ -196,12 +196,17 @@ class Preview {
         return true;
     }
 
-    void reload(bool first = false) {
+    // Reads the script file again. A save (or a touch) that leaves its bytes
+    // as they were says nothing; R reads it whatever it holds.
+    void reload(bool first = false, bool asked = false) {
         DemoScript next;
         const auto known = [this](const char* name) {
             return engine.timeline.find(name) != nullptr;
         };
-        if (!readScriptUpdate(scriptPath.c_str(), known, next)) {
+        if (asked) {
+            lastBytes.clear();
+        }
+        if (!readScriptUpdate(scriptPath.c_str(), known, next, &lastBytes)) {
             return;
         }
         const ScriptChanges c = compareScripts(engine.script, next);
@@ -210,6 +215,9 @@ class Preview {
             logLine(stderr, "[Preview] playing %s: %d entries\n", scriptPath.c_str(),
                     engine.script.nextId);
             return;
+        }
+        if (!asked && c.added == 0 && c.changed == 0 && c.removed == 0 && !c.settingsChanged) {
+            return; // only comments or spacing changed
         }
         logLine(stderr, "[Preview] reloaded %s: %d added, %d changed, %d removed%s\n",
                 scriptPath.c_str(), c.added, c.changed, c.removed,
@@ -230,22 +238,12 @@ class Preview {
         }
     }
 
-    LoopRange range() const {
-        return loopRange(engine.musicLength, engine.timeline.endTime, engine.script.loopTime);
-    }
-
     double clockNow() const {
         return engine.paused ? engine.pauseTime : glfwGetTime() - engine.startOffset;
     }
 
-    // Seeks stay inside the loop: past the end wraps (Engine::seek stops at 0).
-    void seekTo(double t) {
-        const LoopRange r = range();
-        if (t >= r.end) {
-            t = wrapTime(t, r);
-        }
-        engine.seek(t, glfwGetTime());
-    }
+    // Past the loop end Engine::seek wraps; before 0 it stops at 0.
+    void seekTo(double t) { engine.seek(t, glfwGetTime()); }
 
     void handleKeys(GLFWwindow* window, PressQueue& keys) {
         for (const PressQueue::Press& p : keys.take()) {
@@ -268,14 +266,14 @@ class Preview {
                 seekTo(0.0);
                 break;
             case GLFW_KEY_L:
-                seekTo(range().start);
+                seekTo(engine.loopRangeNow().start);
                 break;
             case GLFW_KEY_C:
                 engine.paletteEnabled = !engine.paletteEnabled;
                 break;
             case GLFW_KEY_R:
                 if (!scriptPath.empty()) {
-                    reload();
+                    reload(false, true);
                 }
                 break;
             default:

@@ -7,6 +7,7 @@
 #include "audio/tap_node.h"
 #include "base/log.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
@@ -163,30 +164,40 @@ void Audio::setLoopStart(double seconds) {
         frame < static_cast<double>(s.lengthFrames()) ? static_cast<std::uint64_t>(frame) : 0);
 }
 
-void Audio::syncLoop(double seconds) {
-    if (!state->soundReady || !state->engineReady || std::isnan(seconds)) {
-        return;
-    }
-    const Sound& s = state->sound;
-    const double rate = static_cast<double>(s.sampleRate());
-    const double loopStart = static_cast<double>(s.loopStartFrame()) / rate;
-    const double span = static_cast<double>(s.lengthFrames()) / rate - loopStart;
-    // The distance around the loop, so the end and the loop start are close.
-    double ahead = positionSeconds() - seconds;
-    if (span > 0.0) {
-        ahead = std::remainder(ahead, span);
-    }
-    if (std::fabs(ahead) > kSyncTolerance) {
-        seek(seconds);
-    }
-}
-
 double Audio::positionSeconds() const {
     if (!state->soundReady || state->sound.sampleRate() <= 0) {
         return 0.0;
     }
     return static_cast<double>(state->sound.cursorFrame()) /
            static_cast<double>(state->sound.sampleRate());
+}
+
+bool Audio::playPosition(MusicPosition& out) const {
+    const Block& b = *state;
+    Sound::Playhead head;
+    if (!b.soundReady || !b.engineReady || paused || !b.sound.isPlaying() ||
+        !b.sound.playhead(head)) {
+        return false;
+    }
+    const double age = static_cast<double>(Sound::steadyNs() - head.handedNs);
+    if (age > kStalledSeconds * 1e9 || head.nsPerFrame <= 0) {
+        return false;
+    }
+    const Sound& s = b.sound;
+    // Output frames played since the render, never past the buffer: a device
+    // that is late has not played more than it was given.
+    const double played = std::min(std::max(age, 0.0) / static_cast<double>(head.nsPerFrame),
+                                   static_cast<double>(head.frames));
+    const double rate = static_cast<double>(s.sampleRate());
+    double frame = static_cast<double>(head.frame) + played * rate / kEngineRate;
+    out.loops = head.loops;
+    const double length = static_cast<double>(s.lengthFrames());
+    if (frame >= length) {
+        frame = static_cast<double>(s.loopStartFrame()) + (frame - length);
+        ++out.loops;
+    }
+    out.seconds = frame / rate;
+    return true;
 }
 
 void Audio::update() {

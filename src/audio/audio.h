@@ -1,7 +1,15 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
+
+// Where the music is being played: a time inside the track, and how many
+// times it has flowed from its end into the loop start to get there.
+struct MusicPosition {
+    double seconds = 0.0;
+    std::uint64_t loops = 0;
+};
 
 // The music player: plays one track on the sound device, copies what is
 // played into a lock-free ring buffer on the audio thread, and measures bass
@@ -22,12 +30,13 @@ class Audio {
     void seek(double seconds);
     // Where the music goes on, without a gap, when it reaches its end.
     void setLoopStart(double seconds);
-    // The demo clock wrapped to `seconds`. The music loops by itself at the
-    // same point, so it is moved only when it has drifted from the clock by
-    // more than kSyncTolerance: a seek here would otherwise be heard twice.
-    void syncLoop(double seconds);
     // The music time that the device is handed next (0 without music).
     double positionSeconds() const;
+    // Where the music is being played now: the start of the buffer the device
+    // was last handed plus the time since, at the device's own pace. False
+    // when that cannot be told: no music, paused, a seek not yet carried out,
+    // or a device that has stopped asking for sound.
+    bool playPosition(MusicPosition& out) const;
     void update();
     float bass() const;
     float treble() const;
@@ -41,9 +50,8 @@ class Audio {
     static constexpr unsigned kEngineChannels = 2;
     // 40 ms, which SDL's pacing (in whole milliseconds) keeps exactly.
     static constexpr int kPeriodFrames = 1920;
-    // How far ahead of the clock the music may be handed to the device in
-    // steady play: two periods and a frame.
-    static constexpr double kSyncTolerance = 2.0 * kPeriodFrames / kEngineRate + 1.0 / 60.0;
+    // A device that has not asked for sound for this long is taken as stopped.
+    static constexpr double kStalledSeconds = 0.5;
 
   private:
     bool setUpEngine();

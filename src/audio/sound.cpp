@@ -3,8 +3,10 @@
 #include "audio/mp3_stream.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
+#include <thread>
 
 Sound::Sound(int outRate, unsigned outChannels)
     : outputRate(outRate > 0 ? outRate : 1), outputChannels(outChannels > 0 ? outChannels : 1) {}
@@ -32,6 +34,11 @@ bool Sound::setUp(int sourceRate, unsigned sourceChannels, std::uint64_t frames)
     seekTarget.store(kNoSeek, std::memory_order_relaxed);
     loopStart.store(0, std::memory_order_relaxed);
     cursor.store(0, std::memory_order_relaxed);
+    headFrames.store(0, std::memory_order_relaxed);
+    lastRenderNs = 0;
+    lastRenderFrames = 0;
+    nsPerFrame = 1e9 / static_cast<double>(outputRate);
+    outputLoops = 0;
     live.store(true, std::memory_order_release);
     return true;
 }
@@ -89,6 +96,59 @@ void Sound::seekSeconds(double t) {
 
 void Sound::seekFrame(std::uint64_t frame) {
     seekTarget.store(std::min(frame, length), std::memory_order_release);
+    // After the target: a render that sees this count also sees the target.
+    seeksRequested.fetch_add(1, std::memory_order_release);
+}
+
+std::int64_t Sound::steadyNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void Sound::publishHead(std::uint64_t seeks, std::size_t frames, std::int64_t now) {
+    const std::uint32_t s = headSequence.load(std::memory_order_relaxed);
+    headSequence.store(s + 1, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_release);
+    headFrame.store(currentFrame, std::memory_order_relaxed);
+    headLoops.store(outputLoops, std::memory_order_relaxed);
+    headSeeks.store(seeks, std::memory_order_relaxed);
+    headFrames.store(static_cast<std::uint32_t>(frames), std::memory_order_relaxed);
+    headNs.store(now, std::memory_order_relaxed);
+    headNsPerFrame.store(static_cast<std::int64_t>(nsPerFrame), std::memory_order_relaxed);
+    headSequence.store(s + 2, std::memory_order_release);
+}
+
+bool Sound::playhead(Playhead& out) const {
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        if (attempt >= 8) {
+            // The audio thread was stopped half-way through: let it finish.
+            std::this_thread::yield();
+        }
+        const std::uint32_t before = headSequence.load(std::memory_order_acquire);
+        if ((before & 1u) != 0) {
+            continue;
+        }
+        Playhead p;
+        p.frame = headFrame.load(std::memory_order_relaxed);
+        p.loops = headLoops.load(std::memory_order_relaxed);
+        const std::uint64_t seeks = headSeeks.load(std::memory_order_relaxed);
+        p.frames = headFrames.load(std::memory_order_relaxed);
+        p.handedNs = headNs.load(std::memory_order_relaxed);
+        p.nsPerFrame = headNsPerFrame.load(std::memory_order_relaxed);
+        std::atomic_thread_fence(std::memory_order_acquire);
+        if (headSequence.load(std::memory_order_relaxed) != before) {
+            continue;
+        }
+        // A buffer handed before the last seek was carried out says nothing
+        // about where the music is now.
+        if (p.frames == 0 || seeks != seeksRequested.load(std::memory_order_acquire)) {
+            return false;
+        }
+        out = p;
+        return true;
+    }
+    return false;
 }
 
 void Sound::setLoopStartFrame(std::uint64_t frame) {
@@ -163,6 +223,18 @@ void Sound::render(float* out, std::size_t frames) {
         std::fill(out, out + frames * outputChannels, 0.0f);
         return;
     }
+    // The device's pace: the time between two renders per frame of the first,
+    // smoothed, each step bounded so one late wake-up does not swing it.
+    const std::int64_t now = steadyNs();
+    if (lastRenderFrames > 0 && now > lastRenderNs) {
+        const double sample =
+            static_cast<double>(now - lastRenderNs) / static_cast<double>(lastRenderFrames);
+        nsPerFrame += (std::clamp(sample, 0.5 * nsPerFrame, 2.0 * nsPerFrame) - nsPerFrame) / 8.0;
+    }
+    lastRenderNs = now;
+    lastRenderFrames = frames;
+
+    const std::uint64_t seeks = seeksRequested.load(std::memory_order_acquire);
     const std::uint64_t target = seekTarget.exchange(kNoSeek, std::memory_order_acq_rel);
     if (target != kNoSeek) {
         seekSource(target);
@@ -178,6 +250,7 @@ void Sound::render(float* out, std::size_t frames) {
     if (!primed) {
         prime();
     }
+    publishHead(seeks, frames, now);
     const bool exact = step == 1.0;
     for (std::size_t f = 0; f < frames; ++f) {
         float* o = out + f * outputChannels;
@@ -191,6 +264,9 @@ void Sound::render(float* out, std::size_t frames) {
         while (fraction >= 1.0) {
             fraction -= 1.0;
             std::copy(next.begin(), next.end(), current.begin());
+            if (nextSourceFrame < currentFrame) {
+                ++outputLoops;
+            }
             currentFrame = nextSourceFrame;
             const float* b = nextFrame(nextSourceFrame);
             std::copy(b, b + channels, next.begin());

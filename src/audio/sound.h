@@ -47,6 +47,19 @@ class Sound {
     // audio thread's last render.
     std::uint64_t cursorFrame() const { return cursor.load(std::memory_order_acquire); }
 
+    // What the device was last handed while playing, and when: enough for the
+    // main thread to tell where the music is between two renders.
+    struct Playhead {
+        std::uint64_t frame = 0;     // source frame of the handed buffer's first frame
+        std::uint64_t loops = 0;     // times the output had flowed from the end into the loop start
+        std::uint32_t frames = 0;    // frames in that buffer
+        std::int64_t handedNs = 0;   // steady clock at the render
+        std::int64_t nsPerFrame = 0; // the device's pace, measured between renders
+    };
+    // False until a buffer has been handed since the last seek request.
+    bool playhead(Playhead& out) const;
+    static std::int64_t steadyNs();
+
     // Audio thread: `frames` interleaved frames at the output format into out;
     // silence while stopped or before the sound is ready.
     void render(float* out, std::size_t frames);
@@ -66,6 +79,24 @@ class Sound {
     std::atomic<std::uint64_t> seekTarget{kNoSeek};
     std::atomic<std::uint64_t> loopStart{0};
     std::atomic<std::uint64_t> cursor{0};
+    // Seek requests made (main thread) and carried out (audio thread).
+    std::atomic<std::uint64_t> seeksRequested{0};
+
+    // The playhead, published under a sequence count: odd while it is written.
+    std::atomic<std::uint32_t> headSequence{0};
+    std::atomic<std::uint64_t> headFrame{0};
+    std::atomic<std::uint64_t> headLoops{0};
+    std::atomic<std::uint64_t> headSeeks{0};
+    std::atomic<std::uint32_t> headFrames{0};
+    std::atomic<std::int64_t> headNs{0};
+    std::atomic<std::int64_t> headNsPerFrame{0};
+    void publishHead(std::uint64_t seeks, std::size_t frames, std::int64_t now);
+
+    // Audio thread only: the pace between renders and the output's loops.
+    std::int64_t lastRenderNs = 0;
+    std::size_t lastRenderFrames = 0;
+    double nsPerFrame = 0.0;
+    std::uint64_t outputLoops = 0;
 
     Mp3Stream* stream = nullptr;
     std::vector<float> pcm;

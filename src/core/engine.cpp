@@ -1,6 +1,5 @@
 #include "core/engine.h"
 
-#include "base/clock.h"
 #include "base/log.h"
 #include "base/types.h"
 #include "core/asset_archive.h"
@@ -188,24 +187,40 @@ double Engine::renderFrame(FrameHost& host) {
     return t;
 }
 
+LoopRange Engine::loopRangeNow() const {
+    return loopRange(musicLength, timeline.endTime, script.loopTime);
+}
+
 double Engine::advanceClock(FrameHost& host) {
-    const LoopRange range = loopRange(musicLength, timeline.endTime, script.loopTime);
+    const LoopRange range = loopRangeNow();
     audio.setLoopStart(range.start);
     if (paused) {
         currentTime = pauseTime;
         return pauseTime;
     }
-    double t = host.now() - startOffset;
+    const double t = host.now() - startOffset;
     currentTime = t;
-    if (t >= range.end) {
-        const double n = wrapTime(t, range);
-        startOffset = host.now() - n;
-        currentTime = n;
-        audio.syncLoop(n);
-        frameCounter = frameNumberAt(n);
-        t = n;
+    MusicPosition music;
+    const bool known = musicLength > 0.0 && audio.playPosition(music);
+    bool musicLooped = false;
+    if (known) {
+        musicLooped = musicLoopsSeen && music.loops != musicLoops;
+        musicLoops = music.loops;
+        musicLoopsSeen = true;
     }
-    return t;
+    if (t < range.end && !musicLooped) {
+        return t;
+    }
+    // A device behind the timer is still playing the end: the clock goes back
+    // to it and wraps with the music. With nothing playing to follow (no
+    // music, a seek on its way, a device that has stopped asking for sound)
+    // the clock wraps on its own and the music is left alone; a device that
+    // comes back is followed when it loops.
+    const double n = known ? music.seconds : wrapTime(t, range);
+    startOffset = host.now() - n;
+    currentTime = n;
+    frameCounter = frameNumberAt(n);
+    return n;
 }
 
 void Engine::togglePause(double now) {
@@ -224,6 +239,12 @@ void Engine::seek(double seconds, double now) {
         return;
     }
     seconds = std::max(seconds, 0.0);
+    // Past the loop end it lands where the running clock would wrap to, so a
+    // paused seek never draws a time beyond the end.
+    const LoopRange range = loopRangeNow();
+    if (seconds >= range.end) {
+        seconds = wrapTime(seconds, range);
+    }
     startOffset = now - seconds;
     currentTime = seconds;
     if (paused) {

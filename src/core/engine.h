@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio/audio.h"
+#include "base/clock.h"
 #include "base/frame_host.h"
 #include "core/editor_hook.h"
 #include "core/window.h"
@@ -34,6 +35,10 @@ class Engine {
     std::int32_t frameCounter = 0;
     bool paused = false;
     bool paletteEnabled = false;
+    // The music's loop count as the last frame saw it, to tell when it has
+    // flowed from its end into the loop start.
+    std::uint64_t musicLoops = 0;
+    bool musicLoopsSeen = false;
 
     bool init();
     // The frame loop on the demo's window until its close flag is set.
@@ -56,12 +61,21 @@ class Engine {
     // Releases what initSystems created, in shutdown order (no window).
     void releaseSystems();
 
-    // Moves the demo clock and the music to `seconds` (0 at the least), paused
-    // or not; `now` is the timer reading the clock is counted from.
+    // Moves the demo clock and the music to `seconds` (0 at the least; past
+    // the loop end it wraps as the running clock would), paused or not; `now`
+    // is the timer reading the clock is counted from.
     void seek(double seconds, double now);
 
+    // This frame's loop range: the music's length (or the timeline's end) and
+    // the script's loop point.
+    LoopRange loopRangeNow() const;
+
     // The demo clock for this frame: the timer since startOffset, held while
-    // paused, wrapped at the loop end with the music kept in step.
+    // paused. At the loop end, and whenever the music flows from its end into
+    // the loop start, the clock is set to where the music is being played: the
+    // music runs on untouched, and whatever drift the sound device's clock
+    // built up against the timer goes at the wrap, where the picture jumps
+    // anyway.
     double advanceClock(FrameHost& host);
     // Pausing freezes the clock at the last frame's time; resuming restarts
     // the music from there too, whatever the device had buffered.

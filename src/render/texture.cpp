@@ -44,6 +44,22 @@ bool Texture::loadNamed(const char* name, bool nearest) {
     return load(name, nearest);
 }
 
+bool Texture::canLoad(const char* name) {
+    std::size_t size = 0;
+    const unsigned char* bytes = AssetArchive::find(name, &size);
+    int w = 0;
+    int h = 0;
+    int channels = 0;
+    unsigned char* pixels = nullptr;
+    if (bytes != nullptr && size <= static_cast<std::size_t>(INT32_MAX)) {
+        pixels = stbi_load_from_memory(bytes, static_cast<int>(size), &w, &h, &channels, 4);
+    } else {
+        pixels = stbi_load(name, &w, &h, &channels, 4);
+    }
+    stbi_image_free(pixels);
+    return pixels != nullptr;
+}
+
 void Texture::upload(const unsigned char* pixels, bool nearest) {
     const GLint filter = nearest ? GL_NEAREST : GL_LINEAR;
     glGenTextures(1, &id);

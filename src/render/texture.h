@@ -16,6 +16,8 @@ class Texture {
 
     // Archive first, then the file of the same relative path.
     bool loadNamed(const char* name, bool nearest);
+    // Whether loadNamed would find and decode this image; needs no GL.
+    static bool canLoad(const char* name);
 
   private:
     void upload(const unsigned char* pixels, bool nearest);

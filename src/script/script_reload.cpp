@@ -1,12 +1,16 @@
 #include "script/script_reload.h"
 
 #include "base/log.h"
+#include "render/texture.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <sys/stat.h>
+#include <vector>
 
 namespace {
 
@@ -85,7 +89,7 @@ ScriptChanges compareScripts(const DemoScript& before, const DemoScript& after) 
 }
 
 bool readScriptUpdate(const char* path, const std::function<bool(const char*)>& knownScene,
-                      DemoScript& out) {
+                      DemoScript& out, std::string* lastBytes) {
     // Looked at first, so the reason can be told; the parser would only say
     // it cannot open the file, and would read a folder as an empty script.
     struct stat st {};
@@ -102,12 +106,33 @@ bool readScriptUpdate(const char* path, const std::function<bool(const char*)>& 
         logLine(stderr, "[Reload] %s is empty; keeping the last good script\n", path);
         return false;
     }
-    if (std::FILE* probe = std::fopen(path, "r")) {
-        std::fclose(probe);
+    if (static_cast<std::uintmax_t>(st.st_size) > kMaxScriptBytes) {
+        logLine(stderr,
+                "[Reload] %s is %lld bytes, over the %zu a script may have; keeping the last good "
+                "script\n",
+                path, static_cast<long long>(st.st_size), kMaxScriptBytes);
+        return false;
+    }
+    std::string bytes;
+    if (std::FILE* file = std::fopen(path, "rb")) {
+        char buffer[65536];
+        std::size_t n = 0;
+        while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0 &&
+               bytes.size() <= kMaxScriptBytes) {
+            bytes.append(buffer, n);
+        }
+        std::fclose(file);
     } else {
         logLine(stderr, "[Reload] cannot read %s: %s; keeping the last good script\n", path,
                 std::strerror(errno));
         return false;
+    }
+    if (lastBytes != nullptr) {
+        // A save that changed nothing (or a touch) is no news.
+        if (bytes == *lastBytes) {
+            return false;
+        }
+        *lastBytes = bytes;
     }
 
     DemoScript next;
@@ -127,6 +152,37 @@ bool readScriptUpdate(const char* path, const std::function<bool(const char*)>& 
         if (!knownScene(name)) {
             logLine(stderr, "[Reload] %s: unknown scene %s; keeping the last good script\n", path,
                     name);
+            return false;
+        }
+    }
+    // Each image and font is looked at once, as the parts that draw them
+    // would load it: a missing one would otherwise be reported every frame.
+    std::vector<std::string> looked;
+    auto loadable = [&looked, path](const char* field, std::size_t size) {
+        const std::string name(field, strnlen(field, size));
+        if (name.empty() || std::find(looked.begin(), looked.end(), name) != looked.end()) {
+            return true;
+        }
+        looked.push_back(name);
+        if (Texture::canLoad(name.c_str())) {
+            return true;
+        }
+        logLine(stderr, "[Reload] %s: cannot load %s; keeping the last good script\n", path,
+                name.c_str());
+        return false;
+    };
+    for (const OverlayEntry& e : next.overlays) {
+        if (!loadable(e.path, sizeof e.path)) {
+            return false;
+        }
+    }
+    for (const ScrollTextEntry& e : next.scrollTexts) {
+        if (!loadable(e.font, sizeof e.font)) {
+            return false;
+        }
+    }
+    for (const TextStabEntry& e : next.textStabs) {
+        if (!loadable(e.font, sizeof e.font)) {
             return false;
         }
     }

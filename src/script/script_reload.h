@@ -2,7 +2,9 @@
 
 #include "script/script.h"
 
+#include <cstddef>
 #include <functional>
+#include <string>
 
 // What a new version of the script does to the running one. Entries are
 // matched by id within their own kind, as the timeline and the managers match
@@ -16,9 +18,16 @@ struct ScriptChanges {
 
 ScriptChanges compareScripts(const DemoScript& before, const DemoScript& after);
 
+// The largest script a running demo reads again: the shipped one is a few
+// kilobytes, and parsing runs between two frames.
+constexpr std::size_t kMaxScriptBytes = 1u << 20;
+
 // Reads a new version of a script file for a running demo into `out`. False,
 // with a tagged line saying why, when it must not replace the running script:
-// the file cannot be read, is empty (an editor half-way through writing it),
-// has lines the parser refused, or names a scene that knownScene does not know.
+// the file cannot be read, is empty (an editor half-way through writing it)
+// or larger than kMaxScriptBytes, has lines the parser refused, names a scene
+// that knownScene does not know, or names an image or font that cannot be
+// loaded. With `lastBytes`, a file holding exactly those bytes is passed over
+// without a word (false), and otherwise they become the file's.
 bool readScriptUpdate(const char* path, const std::function<bool(const char*)>& knownScene,
-                      DemoScript& out);
+                      DemoScript& out, std::string* lastBytes = nullptr);

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The live preview end to end, in one run on a script file of its own: a
-# saved edit changes the picture within a second; a broken or missing file
-# keeps the last good script; a seek moves the music (SDL's disk driver) by
-# what it moves the demo time; Escape quits with 0 and every log line is tagged.
+# saved edit changes the picture within a second; a broken or missing file,
+# or one naming a missing image, keeps the last good script; a save without a
+# change says nothing; a seek moves the music (SDL's disk driver) by what it
+# moves the demo time; Escape quits with 0 and every log line is tagged.
 set -uo pipefail
 source "$(dirname "$0")/lib.sh"
 in_xvfb "$@"
@@ -25,6 +26,11 @@ red() {
 blue() {
   printf 'fps 60\nscroll off\nscene rd2 0 12000 0 0 %s\n' \
     "(0.00,0.00,1.00) (0.00,0.00,1.00) (0.00,0.00,1.00)"
+}
+# The red script with an image that cannot be loaded.
+red_missing() {
+  red
+  printf 'overlay assets/textures/missing.png 0.0 0.0 0 12000 0 0\n'
 }
 # Saved as most editors save: a new file renamed over the old one.
 save() {
@@ -92,7 +98,24 @@ save red
 wait_until 5 is_hue red || fail "no reload after the file came back"
 echo "ok: a broken and a missing script keep the last good one"
 
-# --- Seek while paused: the demo time moves by exactly 5 s, the music by as much.
+# --- A touch, or a save that changes nothing, says nothing; a missing image
+# is refused in one line instead of a line every frame.
+lines=$(grep -c '^\[Preview\]' "$work/stderr")
+touch "$script"
+save red
+sleep 1
+[[ "$(grep -c '^\[Preview\]' "$work/stderr")" == "$lines" ]] ||
+  fail "a save without a change printed: $(tail -n 2 "$work/stderr")"
+save red_missing
+wait_until 5 grep -q "cannot load assets/textures/missing.png; keeping the last good script" \
+  "$work/stderr" || fail "no line for the missing image"
+sleep 1
+is_hue red || fail "the last good script was not kept"
+[[ "$(grep -c -v '^\[Reload\]\|^\[Preview\]\|^\[Script\]\|^\[Audio\] SDL' "$work/stderr")" == 0 ]] ||
+  fail "other lines: $(grep -v '^\[Reload\]\|^\[Preview\]\|^\[Script\]\|^\[Audio\] SDL' "$work/stderr" | head -n 3)"
+echo "ok: a touch says nothing, a missing image is refused in one line"
+
+# --- Seek while paused: the demo time moves by exactly 5 s and the music resumes there.
 xdotool key --window "$window" space
 wait_until 5 title_has paused || fail "Space did not pause"
 sleep 1
@@ -109,6 +132,8 @@ quit_with_escape "$pid" 20
 ! grep -q -v '^\[' "$work/stderr" || fail "untagged log lines: $(cat "$work/stderr")"
 
 # The last two stretches of music: the one the pause cut, and the one after.
+# Where the first one ended is where the disk device had got to, which lags
+# the clock when the machine is busy; the music must resume at the new time.
 read -r a_out_end a_end b_out b_start < <("$segments" "$out" | tail -n 2 |
   awk 'NR == 1 { e = $2; t = $4 } NR == 2 { print e, t, $1, $3 }')
 [[ -n "${b_start:-}" ]] || fail "no music after the seek in the output"
@@ -116,7 +141,6 @@ echo "demo time $before -> $after; music $a_end -> $b_start (silent for $a_out_e
 awk -v d0="$before" -v d1="$after" -v m0="$a_end" -v m1="$b_start" -v g0="$a_out_end" -v g1="$b_out" '
   BEGIN {
     if (d1 - d0 < 4.999 || d1 - d0 > 5.001) { print "demo time moved " d1 - d0; exit 1 }
-    if (m1 - m0 - (d1 - d0) > 0.1 || m1 - m0 - (d1 - d0) < -0.1) { print "music moved " m1 - m0; exit 1 }
     if (m1 - d1 > 0.05 || m1 - d1 < -0.05) { print "music resumed at " m1 " not " d1; exit 1 }
     if (g1 - g0 < 0.5) { print "the music did not stop while paused"; exit 1 }
   }' || fail "seek out of step"

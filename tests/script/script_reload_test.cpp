@@ -83,11 +83,18 @@ TEST(ScriptReload, KeepsTheLastGoodScriptWhenTheFileCannotBeUsed) {
         const char* text; // null: no file at all
         const char* why;
     };
+    std::string huge(kMaxScriptBytes, '#');
+    huge += "\n";
     const Case cases[] = {
         {"", "is empty"},
         {"scene fluid 0 600\r\nscene rd2 0 600 0 0\r\n", "1 line refused"},
         {"textstab 0 60 0 0 assets/textures/font.png 160.0 80.0 \"OPEN\n", "1 line refused"},
         {"scene fluidd 0 600 0 0\n", "unknown scene fluidd"},
+        {"overlay assets/textures/nope.png 0.0 0.0 0 60 0 0\n",
+         "cannot load assets/textures/nope.png"},
+        {"textstab 0 60 0 0 assets/textures/nofont.png 160.0 80.0 \"X\"\n",
+         "cannot load assets/textures/nofont.png"},
+        {huge.c_str(), "over the 1048576"},
         {nullptr, "cannot read"},
     };
     const auto known = [](const char* scene) { return std::strcmp(scene, "fluidd") != 0; };
@@ -112,10 +119,15 @@ TEST(ScriptReload, KeepsTheLastGoodScriptWhenTheFileCannotBeUsed) {
 
     write("fps 50\r\nscene rd2 0 100 0 0\r\n");
     DemoScript script = good;
-    EXPECT_TRUE(readScriptUpdate(path.c_str(), anyScene, script));
+    std::string seen;
+    EXPECT_TRUE(readScriptUpdate(path.c_str(), anyScene, script, &seen));
     EXPECT_EQ(script.fps, 50);
     ASSERT_EQ(script.scenes.size(), 1u);
     EXPECT_STREQ(script.scenes[0].name, "rd2");
     EXPECT_TRUE(script.textStabs.empty());
+    // The same bytes again (a touch, a save without a change): no news, no word.
+    StderrCapture same;
+    EXPECT_FALSE(readScriptUpdate(path.c_str(), anyScene, script, &seen));
+    EXPECT_EQ(same.take(), "");
     unlink(path.c_str());
 }

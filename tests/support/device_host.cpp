@@ -4,27 +4,76 @@
 #include "core/asset_archive.h"
 
 #include <algorithm>
+#include <cmath>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 constexpr double kRate = Audio::kEngineRate;
 }
 
-DeviceHost::DeviceHost(const DiskDevice& d, double rate) : device(d), clockRate(rate) {}
+DeviceHost::DeviceHost(const DiskDevice& d, double rate) : device(d), clockRate(rate) {
+    secondsPerWrite = Audio::kPeriodFrames / kRate / device.speed();
+    lastWritten = device.framesWritten();
+    notifyFd = inotify_init1(IN_CLOEXEC);
+    if (notifyFd >= 0 && inotify_add_watch(notifyFd, device.file().c_str(), IN_MODIFY) >= 0) {
+        watcher = std::thread([this] { watchWrites(); });
+    }
+}
 
-// Between the device's writes time runs on at the device's pace, up to a
-// period, so two readings in one frame are as close as on a real timer.
+DeviceHost::~DeviceHost() {
+    stopping.store(true);
+    if (watcher.joinable()) {
+        watcher.join();
+    }
+    if (notifyFd >= 0) {
+        close(notifyFd);
+    }
+}
+
+void DeviceHost::watchWrites() {
+    alignas(inotify_event) char buffer[4096];
+    while (!stopping.load()) {
+        pollfd p{notifyFd, POLLIN, 0};
+        if (poll(&p, 1, 20) <= 0 || read(notifyFd, buffer, sizeof buffer) <= 0) {
+            continue;
+        }
+        const std::size_t written = device.framesWritten();
+        const Clock::time_point at = Clock::now();
+        std::lock_guard<std::mutex> lock(mutex);
+        if (written <= lastWritten) {
+            continue;
+        }
+        if (written == lastWritten + Audio::kPeriodFrames) {
+            const double interval = std::chrono::duration<double>(at - lastChange).count();
+            secondsPerWrite += (std::clamp(interval, 0.5 * secondsPerWrite, 2.0 * secondsPerWrite) -
+                                secondsPerWrite) /
+                               8.0;
+        }
+        lastWritten = written;
+        lastChange = at;
+    }
+}
+
+// Between the device's writes time runs on at the device's measured pace (its
+// sleeps overshoot), up to a period, so two readings in one frame are as close
+// as on a real timer.
 double DeviceHost::now() {
+    constexpr double kPeriod = Audio::kPeriodFrames;
     const std::size_t written = device.framesWritten();
-    const auto real = std::chrono::steady_clock::now();
-    if (written != lastWritten) {
+    const Clock::time_point real = Clock::now();
+    std::lock_guard<std::mutex> lock(mutex);
+    // A write the watcher has not seen yet (it may be held up too) counts
+    // from now.
+    if (written > lastWritten) {
         lastWritten = written;
         lastChange = real;
     }
     const double since = std::chrono::duration<double>(real - lastChange).count();
-    const double frames =
-        std::min(since * device.speed() * kRate, static_cast<double>(Audio::kPeriodFrames));
-    return clockRate * (static_cast<double>(written) + frames) / kRate;
+    const double frames = std::min(since / secondsPerWrite * kPeriod, kPeriod);
+    return clockRate * (static_cast<double>(lastWritten) + frames) / kRate + lag;
 }
 
 int DeviceHost::takePresses(int key) {
@@ -61,4 +110,103 @@ std::vector<float> shippedMusicFrames(std::uint64_t first, std::size_t count) {
     }
     frames.resize(stream.read(frames.data(), count) * 2);
     return frames;
+}
+
+namespace {
+
+// The first output frame at which the recording stops following the track
+// from `first` on, going from the track's end to `loopStart` each time; the
+// output's size if it never does, -1 if `first` is never played. `started`:
+// where `first` is played.
+long firstBreak(const std::vector<float>& out, std::uint64_t first, std::uint64_t loopStart,
+                std::uint64_t end, long& started) {
+    started = -1;
+    const std::vector<float> track = shippedMusicFrames(loopStart, end - loopStart);
+    if (track.size() != 2 * (end - loopStart) || first < loopStart || first >= end) {
+        return -1;
+    }
+    started = findFrames(out, &track[2 * (first - loopStart)], 2, 480);
+    if (started < 0) {
+        return -1;
+    }
+    std::uint64_t at = first;
+    for (std::size_t o = static_cast<std::size_t>(started); o < out.size() / 2; ++o) {
+        const float* t = &track[2 * (at - loopStart)];
+        if (out[2 * o] != t[0] || out[2 * o + 1] != t[1]) {
+            return static_cast<long>(o);
+        }
+        at = at + 1 == end ? loopStart : at + 1;
+    }
+    return static_cast<long>(out.size() / 2);
+}
+
+} // namespace
+
+WrapRun runWraps(Engine& engine, DiskDevice& device, double clockRate, double lag, int wraps,
+                 double loopSeconds) {
+    constexpr double kPeriod = Audio::kPeriodFrames / kRate;
+    const double loopStart = engine.musicLength - loopSeconds;
+    engine.script.loopTime = loopStart;
+    DeviceHost host(device, clockRate);
+    startAt(engine, host, loopStart);
+
+    // Each frame's clock and the device's output position at that moment.
+    struct Sample {
+        int wrap;
+        double clock;
+        double written; // output frames
+    };
+    std::vector<Sample> samples;
+    int wrap = 0;
+    double wrappedAt = 0.0;
+    double last = engine.currentTime;
+    host.onFrame = [&](int) {
+        const double now = host.now();
+        if (engine.currentTime < last) {
+            ++wrap;
+            wrappedAt = now;
+        }
+        last = engine.currentTime;
+        if (wrap == 5 && host.lag == 0.0 && now - wrappedAt > 0.4) {
+            host.lag = lag;
+        }
+        if (wrap > 0 && wrap <= wraps && now - wrappedAt < 0.3) {
+            samples.push_back(
+                {wrap, now - engine.startOffset, (now - host.lag) / clockRate * kRate});
+        }
+        if (wrap > wraps) {
+            host.requestClose();
+        }
+    };
+    engine.run(host);
+    engine.audio.unload(); // closes the device, so the file is complete
+
+    WrapRun run;
+    run.offsets.assign(static_cast<std::size_t>(wraps) + 1, std::nan(""));
+    const std::vector<float> out = device.samples();
+    run.outputFrames = static_cast<long>(out.size() / 2);
+    const auto first = static_cast<std::uint64_t>(loopStart * kRate);
+    const auto end = static_cast<std::uint64_t>(std::llround(engine.musicLength * kRate));
+    long start = -1;
+    run.brokenAt = firstBreak(out, first, first, end, start);
+    if (start < 0) {
+        return run;
+    }
+    // What the device plays at each frame, read off the recording while it is
+    // unbroken: this host counts a buffer as played once it is written, which
+    // is when it is handed, so music in step with the clock is a period ahead.
+    const double span = static_cast<double>(end - first);
+    for (const Sample& f : samples) {
+        const double played = f.written - static_cast<double>(start);
+        if (played < 0.0 || played >= static_cast<double>(run.brokenAt - start)) {
+            continue;
+        }
+        const double music = (static_cast<double>(first) + std::fmod(played, span)) / kRate;
+        const double offset = std::remainder(music - f.clock, span / kRate) - kPeriod;
+        double& worst = run.offsets[static_cast<std::size_t>(f.wrap)];
+        if (std::isnan(worst) || std::fabs(offset) > std::fabs(worst)) {
+            worst = offset;
+        }
+    }
+    return run;
 }

@@ -3,20 +3,27 @@
 #include "core/engine.h"
 #include "support/disk_device.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <mutex>
+#include <thread>
 #include <utility>
 #include <vector>
 
 // The frame loop's host on a disk device's own timeline: the clock is what the
-// driver has written, scaled by `clockRate`, so a run passes the loop end in
-// seconds and picture and music can be compared exactly. Keys are pressed by
-// frame number.
+// driver has written, scaled by `clockRate` (a timer running that much faster
+// than the device) and put ahead by `lag` (a device fallen that far behind),
+// so a run passes the loop end in seconds and picture and music can be
+// compared exactly. Keys are pressed by frame number.
 class DeviceHost final : public FrameHost {
   public:
     DeviceHost(const DiskDevice& device, double clockRate);
+    ~DeviceHost() override;
+    DeviceHost(const DeviceHost&) = delete;
+    DeviceHost& operator=(const DeviceHost&) = delete;
 
     double now() override;
     int takePresses(int key) override;
@@ -29,12 +36,23 @@ class DeviceHost final : public FrameHost {
     std::function<void(int)> onFrame;           // after each frame's swap
     bool closeRequested = false;
     int frame = 0;
+    double lag = 0.0;
 
   private:
+    using Clock = std::chrono::steady_clock;
+    void watchWrites();
+
     const DiskDevice& device;
     const double clockRate;
+    // Each write of the driver as a thread of ours sees it at once (the frame
+    // loop may be busy drawing when it happens).
+    std::mutex mutex;
     std::size_t lastWritten = 0;
-    std::chrono::steady_clock::time_point lastChange = std::chrono::steady_clock::now();
+    Clock::time_point lastChange = Clock::now();
+    double secondsPerWrite = 0.0; // the driver's own pace, measured
+    int notifyFd = -1;
+    std::atomic<bool> stopping{false};
+    std::thread watcher;
 };
 
 struct FrameRecord {
@@ -50,3 +68,18 @@ std::vector<float> shippedMusicFrames(std::uint64_t first, std::size_t count);
 
 // Starts the engine's clock and its music at `seconds`.
 void startAt(Engine& engine, FrameHost& host, double seconds);
+
+// A run of many short loops at the track's end on a device whose clock runs
+// off the timer by `clockRate`, falling `lag` seconds behind after the fifth
+// wrap, judged in the played output.
+struct WrapRun {
+    // Per wrap (from 1), the worst distance over the 0.3 s after it between
+    // what the device plays and the picture's clock, in seconds: positive when
+    // the music is ahead; NaN where the output could not be read.
+    std::vector<double> offsets;
+    long brokenAt = -1; // output frame where the music stops looping unbroken
+    long outputFrames = 0;
+    bool unbroken() const { return brokenAt >= 0 && brokenAt == outputFrames; }
+};
+WrapRun runWraps(Engine& engine, DiskDevice& device, double clockRate, double lag, int wraps,
+                 double loopSeconds);

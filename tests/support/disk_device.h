@@ -18,6 +18,7 @@ class DiskDevice {
     bool waitMore(std::size_t frames, double timeoutSeconds = 20.0) const;
     std::vector<float> samples() const;
     int speed() const { return pace; }
+    const std::string& file() const { return path; }
 
   private:
     std::string path;
