@@ -339,167 +339,235 @@ void duckAt(Buses& b, long at) {
     }
 }
 
-void renderSection(Buses& b, const Section& s) {
-    const Chord* prog = kProgs[s.prog];
-    const int fullBars = s.beats / 4;
-    const int tailBeats = s.beats % 4;
-    const int bars = fullBars + (tailBeats ? 1 : 0);
-    const int buildFrom = s.beats - s.build; // first beat of the build
-    const bool intro = s.beat0 == 0;
+// One bar of a section: its chord, where it starts and how much of the intro
+// ramp and of the second-half colour change applies to it.
+struct Bar {
+    const Chord& ch;
+    int index;
+    int beat0;
+    int beats;
+    long start;
+    double introRamp;
+    int arpOctave;
+    int leadShift;
+};
 
-    // Crash on the downbeat (not in the quiet intro or the breakdown).
+// One sixteenth inside a bar, with the section's build and fill state there.
+struct Step {
+    int beat;
+    int q;
+    int step;
+    long at;
+    bool onBeat;
+    bool lastBeat;
+    bool inBuild;
+    bool inFill;
+    int sectionBeat;
+};
+
+bool isIntro(const Section& s) {
+    return s.beat0 == 0;
+}
+
+int fullBars(const Section& s) {
+    return s.beats / 4;
+}
+
+int tailBeats(const Section& s) {
+    return s.beats % 4;
+}
+
+// Crash on the downbeat (not in the quiet intro or the breakdown) and the riser
+// under a closing build.
+void sectionOpening(Buses& b, const Section& s) {
     if (s.kick) {
         cymbal(b.drums, beatSample(s.beat0), 1.5, 0.9, 0.0, 2);
         cymbal(b.reverbSend, beatSample(s.beat0), 0.25, 0.9, 0.0, 2);
     }
     if (s.build > 0) {
-        const long at = beatSample(s.beat0 + buildFrom);
+        const long at = beatSample(s.beat0 + s.beats - s.build);
         riser(b.music, at, s.build * kBeat, 0.55);
         riser(b.reverbSend, at, s.build * kBeat, 0.3);
     }
+}
 
-    for (int bar = 0; bar < bars; ++bar) {
-        const Chord& ch = prog[bar % 4];
-        const int barBeat = s.beat0 + bar * 4;
-        const int barBeats = bar < fullBars ? 4 : tailBeats;
-        const long barStart = beatSample(barBeat);
-        const double introRamp = intro ? std::min(1.0, (bar + 1) / 4.0) : 1.0;
-        // Long sections change colour halfway: the lead drops an octave, the arpeggio moves.
-        const bool secondHalf = fullBars >= 16 && bar >= 8;
-        const int arpOctave = secondHalf ? 3 - s.arp : s.arp;
-        const int leadShift = secondHalf ? -12 : 0;
+Bar barOf(const Section& s, int bar) {
+    const int beat0 = s.beat0 + bar * 4;
+    const double introRamp = isIntro(s) ? std::min(1.0, (bar + 1) / 4.0) : 1.0;
+    // Long sections change colour halfway: the lead drops an octave, the arpeggio moves.
+    const bool secondHalf = fullBars(s) >= 16 && bar >= 8;
+    return {kProgs[s.prog][bar % 4],
+            bar,
+            beat0,
+            bar < fullBars(s) ? 4 : tailBeats(s),
+            beatSample(beat0),
+            introRamp,
+            secondHalf ? 3 - s.arp : s.arp,
+            secondHalf ? -12 : 0};
+}
 
-        // Pads: one chord per bar.
-        if (s.pad > 0.0f) {
-            const double cut = intro ? 350.0 + 2200.0 * introRamp * introRamp : 2600.0;
-            padChord(b.music, barStart, barBeats * kBeat, ch, s.pad, cut);
-            padChord(b.reverbSend, barStart, barBeats * kBeat, ch, s.pad * 0.5, cut);
+Step stepOf(const Section& s, const Bar& bar, int beat, int q) {
+    const int sectionBeat = bar.index * 4 + beat;
+    return {beat,
+            q,
+            beat * 4 + q,
+            beatSample(bar.beat0 + beat + q * 0.25),
+            q == 0,
+            sectionBeat == s.beats - 1,
+            s.build > 0 && sectionBeat >= s.beats - s.build,
+            s.build == 0 && bar.index == fullBars(s) && tailBeats(s) > 0,
+            sectionBeat};
+}
+
+// Pads: one chord per bar.
+void padBar(Buses& b, const Section& s, const Bar& bar) {
+    if (s.pad > 0.0f) {
+        const double cut = isIntro(s) ? 350.0 + 2200.0 * bar.introRamp * bar.introRamp : 2600.0;
+        padChord(b.music, bar.start, bar.beats * kBeat, bar.ch, s.pad, cut);
+        padChord(b.reverbSend, bar.start, bar.beats * kBeat, bar.ch, s.pad * 0.5, cut);
+    }
+}
+
+void drumStep(Buses& b, const Section& s, const Bar& bar, const Step& p) {
+    const int q = p.q;
+    const long at = p.at;
+    // Kick: four on the floor; it drops out on the last beat of a build.
+    if (s.kick && p.onBeat && !(p.inBuild && p.lastBeat)) {
+        kick(b.drums, at, 1.3);
+        duckAt(b, at);
+    }
+    // Clap on two and four.
+    // A short snare pickup closes every eight-bar phrase.
+    if (s.kick && bar.index % 8 == 7 && p.beat == 3 && q > 0 && !p.inBuild && !p.inFill) {
+        snare(b.drums, at, 0.2 + 0.1 * q, 0.08);
+        snare(b.reverbSend, at, 0.15, 0.08);
+    }
+    if (s.clap && p.onBeat && (p.beat == 1 || p.beat == 3) && !p.inBuild && !p.inFill) {
+        clap(b.drums, at, 0.9);
+        clap(b.reverbSend, at, 0.5);
+    }
+    // Snare rolls: eighths, then sixteenths in the last two beats, growing.
+    if (p.inBuild || p.inFill) {
+        const int fromEnd = s.beats - p.sectionBeat;
+        const bool sixteenths = fromEnd <= 2 || p.inFill;
+        if (sixteenths || q % 2 == 0) {
+            const double span = p.inBuild ? s.build : tailBeats(s);
+            const double pos = (p.sectionBeat - (s.beats - span) + q * 0.25) / span;
+            snare(b.drums, at, 0.25 + 0.45 * pos, 0.09);
+            snare(b.reverbSend, at, 0.2 + 0.2 * pos, 0.09);
         }
+    }
+    // Hats.
+    if (s.hats == 1 && q == 2) {
+        cymbal(b.drums, at, 0.32, 0.045, -0.3, 0);
+    }
+    if (s.hats == 2) {
+        const double acc = q == 2 ? 0.5 : (q == 0 ? 0.22 : 0.3);
+        cymbal(b.drums, at, acc, 0.035, q % 2 ? 0.35 : -0.35, 0);
+    }
+    if (s.openHat && q == 2 && !p.inFill) {
+        cymbal(b.drums, at, 0.65, 0.18, 0.2, 1);
+    }
+    if (isIntro(s) && bar.index >= 2 && q == 2 && !p.inBuild) {
+        cymbal(b.drums, at, 0.14 * bar.introRamp, 0.04, 0.3, 0);
+    }
+}
 
-        for (int beat = 0; beat < barBeats; ++beat) {
-            const int sectionBeat = bar * 4 + beat;
-            const bool inBuild = s.build > 0 && sectionBeat >= buildFrom;
-            const bool inFill = s.build == 0 && bar == fullBars && tailBeats > 0;
+void bassStep(Buses& b, const Section& s, const Bar& bar, const Step& p) {
+    const int q = p.q;
+    const long at = p.at;
+    const long stepLen = kStep;
+    switch (s.bass) {
+    case kOffbeat:
+        if (q == 2) {
+            bassNote(b.music, at, static_cast<long>(stepLen * 1.6), bar.ch.bass + 12, kOffbeat,
+                     0.55, 0.6);
+        }
+        break;
+    case kRolling:
+        if (q != 0) {
+            const int oct = (q == 2) ? 12 : 0;
+            bassNote(b.music, at, static_cast<long>(stepLen * 0.8), bar.ch.bass + 12 + oct,
+                     kRolling, 0.5, q == 2 ? 0.8 : 0.4);
+        }
+        break;
+    case kAcid: {
+        static const int offs[16] = {0, 12, 0, 0, 15, 0, 12, 0, 0, 10, 12, 0, 7, 0, 12, 3};
+        if (q != 0 || p.beat == 0) {
+            const double accent = ((p.step * 5 + bar.index) % 7 == 0)
+                                      ? 1.0
+                                      : 0.35 + 0.3 * std::sin(bar.index * 0.7 + p.step);
+            bassNote(b.music, at, static_cast<long>(stepLen * 0.7), bar.ch.bass + 12 + offs[p.step],
+                     kAcid, 0.45, accent);
+        }
+        break;
+    }
+    case kLong:
+        if (p.step == 0 && (!isIntro(s) || bar.index >= 1)) {
+            bassNote(b.music, at, bar.beats * kBeat - kStep, bar.ch.bass + 12, kLong,
+                     0.55 * bar.introRamp, 0.0);
+        }
+        break;
+    case kNoBass:
+        break;
+    }
+}
+
+// Arpeggio over the chord, alternating sides, echoed by the delay.
+void arpStep(Buses& b, const Section& s, const Bar& bar, const Step& p) {
+    if (s.arp > 0) {
+        static const int pattern[16] = {0, 1, 2, 3, 1, 2, 3, 4, 2, 3, 4, 5, 3, 2, 1, 0};
+        const int idx = pattern[p.step];
+        const int pitch =
+            (idx < 4 ? bar.ch.pad[idx] : bar.ch.pad[idx - 4] + 12) + 12 * bar.arpOctave;
+        const double cut = isIntro(s) ? 600.0 + 3000.0 * bar.introRamp * bar.introRamp : 4200.0;
+        const double pan = (p.step % 2) ? 0.45 : -0.45;
+        const double level = (isIntro(s) ? 0.5 * bar.introRamp : 0.32) * (s.kick ? 1.0 : 1.2);
+        pluck(b.music, p.at, pitch, level, pan, cut);
+        pluck(b.delaySend, p.at, pitch, level * 0.6, pan, cut);
+    }
+}
+
+// Lead melody, phrase of four bars.
+void leadBar(Buses& b, const Section& s, const Bar& bar) {
+    if (s.lead < 0) {
+        return;
+    }
+    const int phraseBar = bar.index % 4;
+    for (const Note* n = kMelodies[s.lead]; n->step >= 0; ++n) {
+        if (n->step / 16 != phraseBar || n->step % 16 >= bar.beats * 4) {
+            continue;
+        }
+        const long at = beatSample(bar.beat0 + (n->step % 16) * 0.25);
+        const long gate = static_cast<long>(n->len * kStep * 0.9);
+        const double level = s.kick ? 0.75 : 0.55;
+        const int pitch = n->pitch + bar.leadShift;
+        leadNote(b.music, at, gate, pitch, level);
+        leadNote(b.delaySend, at, gate, pitch, level * 0.55);
+        leadNote(b.reverbSend, at, gate, pitch, level * 0.4);
+    }
+}
+
+// The order of the instruments within a bar is part of the sound: each adds
+// into the same float buses, so reordering them changes the rounding.
+void renderSection(Buses& b, const Section& s) {
+    sectionOpening(b, s);
+    const int bars = fullBars(s) + (tailBeats(s) ? 1 : 0);
+    for (int index = 0; index < bars; ++index) {
+        const Bar bar = barOf(s, index);
+        padBar(b, s, bar);
+        for (int beat = 0; beat < bar.beats; ++beat) {
             for (int q = 0; q < 4; ++q) {
-                const int step = beat * 4 + q;
-                const long at = beatSample(barBeat + beat + q * 0.25);
-                const bool onBeat = q == 0;
-                const bool lastBeat = sectionBeat == s.beats - 1;
-
-                // Kick: four on the floor; it drops out on the last beat of a build.
-                if (s.kick && onBeat && !(inBuild && lastBeat)) {
-                    kick(b.drums, at, 1.3);
-                    duckAt(b, at);
-                }
-                // Clap on two and four.
-                // A short snare pickup closes every eight-bar phrase.
-                if (s.kick && bar % 8 == 7 && beat == 3 && q > 0 && !inBuild && !inFill) {
-                    snare(b.drums, at, 0.2 + 0.1 * q, 0.08);
-                    snare(b.reverbSend, at, 0.15, 0.08);
-                }
-                if (s.clap && onBeat && (beat == 1 || beat == 3) && !inBuild && !inFill) {
-                    clap(b.drums, at, 0.9);
-                    clap(b.reverbSend, at, 0.5);
-                }
-                // Snare rolls: eighths, then sixteenths in the last two beats, growing.
-                if (inBuild || inFill) {
-                    const int fromEnd = s.beats - sectionBeat;
-                    const bool sixteenths = fromEnd <= 2 || inFill;
-                    if (sixteenths || q % 2 == 0) {
-                        const double span = inBuild ? s.build : tailBeats;
-                        const double pos = (sectionBeat - (s.beats - span) + q * 0.25) / span;
-                        snare(b.drums, at, 0.25 + 0.45 * pos, 0.09);
-                        snare(b.reverbSend, at, 0.2 + 0.2 * pos, 0.09);
-                    }
-                }
-                // Hats.
-                if (s.hats == 1 && q == 2) {
-                    cymbal(b.drums, at, 0.32, 0.045, -0.3, 0);
-                }
-                if (s.hats == 2) {
-                    const double acc = q == 2 ? 0.5 : (q == 0 ? 0.22 : 0.3);
-                    cymbal(b.drums, at, acc, 0.035, q % 2 ? 0.35 : -0.35, 0);
-                }
-                if (s.openHat && q == 2 && !inFill) {
-                    cymbal(b.drums, at, 0.65, 0.18, 0.2, 1);
-                }
-                if (intro && bar >= 2 && q == 2 && !inBuild) {
-                    cymbal(b.drums, at, 0.14 * introRamp, 0.04, 0.3, 0);
-                }
-
-                // Bass.
-                const long stepLen = kStep;
-                switch (s.bass) {
-                case kOffbeat:
-                    if (q == 2) {
-                        bassNote(b.music, at, static_cast<long>(stepLen * 1.6), ch.bass + 12,
-                                 kOffbeat, 0.55, 0.6);
-                    }
-                    break;
-                case kRolling:
-                    if (q != 0) {
-                        const int oct = (q == 2) ? 12 : 0;
-                        bassNote(b.music, at, static_cast<long>(stepLen * 0.8), ch.bass + 12 + oct,
-                                 kRolling, 0.5, q == 2 ? 0.8 : 0.4);
-                    }
-                    break;
-                case kAcid: {
-                    static const int offs[16] = {0, 12, 0,  0, 15, 0, 12, 0,
-                                                 0, 10, 12, 0, 7,  0, 12, 3};
-                    if (q != 0 || beat == 0) {
-                        const double accent = ((step * 5 + bar) % 7 == 0)
-                                                  ? 1.0
-                                                  : 0.35 + 0.3 * std::sin(bar * 0.7 + step);
-                        bassNote(b.music, at, static_cast<long>(stepLen * 0.7),
-                                 ch.bass + 12 + offs[step], kAcid, 0.45, accent);
-                    }
-                    break;
-                }
-                case kLong:
-                    if (step == 0 && (!intro || bar >= 1)) {
-                        bassNote(b.music, at, barBeats * kBeat - kStep, ch.bass + 12, kLong,
-                                 0.55 * introRamp, 0.0);
-                    }
-                    break;
-                case kNoBass:
-                    break;
-                }
-
-                // Arpeggio over the chord, alternating sides, echoed by the delay.
-                if (s.arp > 0) {
-                    static const int pattern[16] = {0, 1, 2, 3, 1, 2, 3, 4, 2, 3, 4, 5, 3, 2, 1, 0};
-                    const int idx = pattern[step];
-                    const int pitch =
-                        (idx < 4 ? ch.pad[idx] : ch.pad[idx - 4] + 12) + 12 * arpOctave;
-                    const double cut = intro ? 600.0 + 3000.0 * introRamp * introRamp : 4200.0;
-                    const double pan = (step % 2) ? 0.45 : -0.45;
-                    const double level = (intro ? 0.5 * introRamp : 0.32) * (s.kick ? 1.0 : 1.2);
-                    pluck(b.music, at, pitch, level, pan, cut);
-                    pluck(b.delaySend, at, pitch, level * 0.6, pan, cut);
-                }
+                const Step p = stepOf(s, bar, beat, q);
+                drumStep(b, s, bar, p);
+                bassStep(b, s, bar, p);
+                arpStep(b, s, bar, p);
             }
         }
-
-        // Lead melody, phrase of four bars.
-        if (s.lead >= 0) {
-            const int phraseBar = bar % 4;
-            for (const Note* n = kMelodies[s.lead]; n->step >= 0; ++n) {
-                if (n->step / 16 != phraseBar || n->step % 16 >= barBeats * 4) {
-                    continue;
-                }
-                const long at = beatSample(barBeat + (n->step % 16) * 0.25);
-                const long gate = static_cast<long>(n->len * kStep * 0.9);
-                const double level = s.kick ? 0.75 : 0.55;
-                const int pitch = n->pitch + leadShift;
-                leadNote(b.music, at, gate, pitch, level);
-                leadNote(b.delaySend, at, gate, pitch, level * 0.55);
-                leadNote(b.reverbSend, at, gate, pitch, level * 0.4);
-            }
-        }
-
+        leadBar(b, s, bar);
         // Crash every eight bars inside long sections.
-        if (s.kick && bar > 0 && bar % 8 == 0) {
-            cymbal(b.drums, barStart, 1.4, 0.9, 0.0, 2);
+        if (s.kick && index > 0 && index % 8 == 0) {
+            cymbal(b.drums, bar.start, 1.4, 0.9, 0.0, 2);
         }
     }
 }

@@ -364,10 +364,14 @@ Image zemkoGhost() {
     return img;
 }
 
-// The car from the side, at (8, 8): lettering on top, the car on a road.
-Image quexMobile() {
-    Image img(320, 200);
-    // Road strip fading out at both ends.
+// The car's paint and chrome, shared by its side view and its road sprite.
+const Ramp kPaintjob{0x2a0614, 0x5c0b24, 0x9c1638, 0xd4294a, 0xf2607a, 0xffc0c8};
+const Ramp kSteel{0xffffff, 0xc8c8dc, 0x7c7a96, 0x3c3a52};
+
+// ---- the car from the side (quexmobile.png), back to front
+
+// Road strip fading out at both ends.
+void sideRoad(Image& img) {
     for (int y = 162; y < 172; ++y)
         for (int x = 0; x < 320; ++x) {
             const float fade = std::min(x, 319 - x) / 40.0f;
@@ -378,7 +382,10 @@ Image quexMobile() {
                 c = hex(0xd8d070);
             img.set(x, y, c);
         }
-    // Speed streaks and exhaust puffs behind it.
+}
+
+// Speed streaks and exhaust puffs behind it.
+void sideTrail(Image& img) {
     for (int i = 0; i < 6; ++i) {
         const int y = 122 + i * 7, len = 20 + int(hash2(i, 4, 3) * 30);
         for (int x = 36 - len; x < 36; ++x)
@@ -393,7 +400,10 @@ Image quexMobile() {
         paint(img, puff, 0, 0,
               [&](int x, int y) { return smoke.at(l[size_t(y) * 320 + x], x, y); });
     }
-    // Body, cabin and wheel wells.
+}
+
+// Body, cabin and wheel wells; returns the body's shape for the trim.
+Mask sideBody(Image& img) {
     Mask body = shape(320, 200,
                       polygon({{42, 156},
                                {40, 146},
@@ -413,12 +423,15 @@ Image quexMobile() {
     body.cut(shape(320, 200, ellipse(82, 156, 17, 17)));
     body.cut(shape(320, 200, ellipse(224, 156, 17, 17)));
     const auto bl = bevelLight(body, 7.0f);
-    const Ramp paintjob{0x2a0614, 0x5c0b24, 0x9c1638, 0xd4294a, 0xf2607a, 0xffc0c8};
     paint(img, body, 0, 0, [&](int x, int y) {
         const float l = bl[size_t(y) * 320 + x];
-        return paintjob.at(0.55f * l + 0.45f * (1.0f - (y - 107) / 49.0f), x, y);
+        return kPaintjob.at(0.55f * l + 0.45f * (1.0f - (y - 107) / 49.0f), x, y);
     });
-    // Windows with a ghost at the wheel.
+    return body;
+}
+
+// Windows with a ghost at the wheel.
+void sideWindows(Image& img) {
     const Mask rear =
         shape(320, 200, polygon({{106, 129}, {117, 113}, {124, 110}, {148, 110}, {148, 129}}));
     const Mask front =
@@ -439,7 +452,10 @@ Image quexMobile() {
         img.set(ex, 118, hex(0x140a2e));
         img.set(ex, 119, hex(0x140a2e));
     }
-    // Chrome: side strip, bumpers, door line.
+}
+
+// Chrome: side strip, bumpers, door line.
+void sideChrome(Image& img, const Mask& body) {
     for (int x = 46; x < 262; ++x) {
         if (body.get(x, 142))
             img.set(x, 142, hex(0xffffff));
@@ -449,12 +465,14 @@ Image quexMobile() {
     for (int y = 132; y < 154; ++y)
         if (body.get(150, y))
             img.set(150, y, hex(0x3a0818));
-    const Ramp steel{0xffffff, 0xc8c8dc, 0x7c7a96, 0x3c3a52};
     for (auto [bx0, bx1] : {std::pair{37, 46}, std::pair{258, 269}})
         for (int y = 148; y < 156; ++y)
             for (int x = bx0; x < bx1; ++x)
-                img.set(x, y, steel.at((y - 148) / 7.0f, x, y));
-    // Lamps and a headlight beam.
+                img.set(x, y, kSteel.at((y - 148) / 7.0f, x, y));
+}
+
+// Lamps and a headlight beam.
+void sideLamps(Image& img) {
     paint(img, shape(320, 200, ellipse(262, 142, 3, 4)), 0, 0,
           [](int, int) { return hex(0xfff4b0); });
     paint(img, shape(320, 200, ellipse(43, 135, 2.5f, 4)), 0, 0,
@@ -465,7 +483,10 @@ Image quexMobile() {
             if ((1.0f - t) * 0.45f > bayer(x, y))
                 img.blend(x, y, hex(0xfff4b0, 150));
     }
-    // Wheels: tyre, whitewall, hubcap.
+}
+
+// Wheels: tyre, whitewall, hubcap.
+void sideWheels(Image& img) {
     for (int wx : {82, 224}) {
         const int wy = 156;
         for (int y = wy - 13; y <= wy + 13; ++y)
@@ -479,12 +500,24 @@ Image quexMobile() {
                 if (d <= 9.5f)
                     c = hex(0xeceaf6);
                 if (d <= 7.5f)
-                    c = steel.at(0.5f + (x - wx + y - wy) / 14.0f * 0.5f, x, y);
+                    c = kSteel.at(0.5f + (x - wx + y - wy) / 14.0f * 0.5f, x, y);
                 if (d <= 2.5f)
                     c = hex(0xff3040);
                 img.set(x, y, c);
             }
     }
+}
+
+// The car from the side, at (8, 8): lettering on top, the car on a road.
+Image quexMobile() {
+    Image img(320, 200);
+    sideRoad(img);
+    sideTrail(img);
+    const Mask body = sideBody(img);
+    sideWindows(img);
+    sideChrome(img, body);
+    sideLamps(img);
+    sideWheels(img);
     outline(img, hex(0x12060c));
     // Name plate lettering above, clear of the texts shown over the picture.
     auto sunny = [](float t, int x, int y) {
@@ -495,27 +528,34 @@ Image quexMobile() {
     return img;
 }
 
-// The car seen from behind, 94 x 87, drawn on the road at native size.
-Image quexMobSprite() {
-    Image img(94, 87);
-    const float cx = 46.5f;
-    auto sym = [cx](float x) { return std::abs(x - cx); };
-    // Tyres and a contact shadow.
+// ---- the car seen from behind (quexmob_sprite.png), 94 x 87
+
+constexpr float kRearCentre = 46.5f;
+
+float fromRearCentre(float x) {
+    return std::abs(x - kRearCentre);
+}
+
+// Tyres and a contact shadow.
+void rearTyres(Image& img) {
     for (int y = 80; y < 86; ++y)
         for (int x = 2; x < 92; ++x)
-            if (std::abs(x - cx) < 44 - (y - 80) * 2 && bayer(x, y) < 0.55f)
+            if (std::abs(x - kRearCentre) < 44 - (y - 80) * 2 && bayer(x, y) < 0.55f)
                 img.set(x, y, hex(0x05030a, 160));
     for (int y = 64; y < 84; ++y)
         for (int x = 0; x < 94; ++x) {
-            const float s = sym(x + 0.5f);
+            const float s = fromRearCentre(x + 0.5f);
             if (s < 26 || s > 42)
                 continue;
             const bool tread = (y % 3) == 0;
             img.set(x, y, tread ? hex(0x2e2838) : (s > 39 ? hex(0x221c2c) : hex(0x141018)));
         }
-    // Body and cabin.
+}
+
+// Body and cabin; returns the body's shape for the trim.
+Mask rearBody(Image& img) {
     Mask body = shape(94, 87, [&](float x, float y) {
-        const float s = sym(x);
+        const float s = fromRearCentre(x);
         if (y >= 36 && y < 70)
             return s < 44.5f - std::max(0.0f, 42 - y) * 0.9f;
         if (y >= 8 && y < 36) {
@@ -526,15 +566,18 @@ Image quexMobSprite() {
         return false;
     });
     const auto bl = bevelLight(body, 6.0f, -0.5f, -0.7f, 0.6f);
-    const Ramp paintjob{0x2a0614, 0x5c0b24, 0x9c1638, 0xd4294a, 0xf2607a, 0xffc0c8};
     paint(img, body, 0, 0, [&](int x, int y) {
-        return paintjob.at(0.6f * bl[size_t(y) * 94 + x] + 0.4f * (1.0f - y / 70.0f), x, y);
+        return kPaintjob.at(0.6f * bl[size_t(y) * 94 + x] + 0.4f * (1.0f - y / 70.0f), x, y);
     });
-    // Rear window with the ghost driver's head.
+    return body;
+}
+
+// Rear window with the ghost driver's head.
+void rearWindow(Image& img) {
     const Mask win = shape(94, 87, [&](float x, float y) {
         if (y < 12 || y > 33)
             return false;
-        return sym(x) < 20 + (y - 12) * 0.42f - (y < 15 ? (15 - y) * 1.5f : 0.0f);
+        return fromRearCentre(x) < 20 + (y - 12) * 0.42f - (y < 15 ? (15 - y) * 1.5f : 0.0f);
     });
     const Ramp glass{0x10183a, 0x1a2a5c, 0x2f5a9c, 0x5fa0d8};
     paint(img, win, 0, 0, [&](int x, int y) {
@@ -548,16 +591,18 @@ Image quexMobSprite() {
     paint(img, head, 0, 0, [&](int x, int y) {
         return Ramp{0x5b4fa8, 0x9a8fd6, 0xe8e6ff}.at(hl[size_t(y) * 94 + x], x, y);
     });
-    // Trunk seam and chrome strip.
+}
+
+// Trunk seam, chrome strip and the tail lights: glowing red discs with a hot core.
+void rearTrimAndLights(Image& img, const Mask& body) {
     for (int x = 0; x < 94; ++x) {
-        if (body.get(x, 43) && sym(x + 0.5f) < 38)
+        if (body.get(x, 43) && fromRearCentre(x + 0.5f) < 38)
             img.set(x, 43, hex(0x3a0818));
         if (body.get(x, 48))
             img.set(x, 48, hex(0xffffff));
         if (body.get(x, 49))
             img.set(x, 49, hex(0x8a88a0));
     }
-    // Tail lights: glowing red discs with a hot core.
     for (float lx : {12.5f, 81.5f}) {
         const Ramp lamp{0x5a0010, 0xb0101e, 0xff3040, 0xff9a80, 0xfff0d0};
         paint(img, shape(94, 87, ellipse(lx, 56.5f, 7, 6)), 0, 0, [&](int x, int y) {
@@ -569,23 +614,33 @@ Image quexMobSprite() {
                                                                                 : Rgba{};
         });
     }
-    // Number plate.
+}
+
+// Number plate, bumper and exhaust pipe.
+void rearPlateAndBumper(Image& img) {
     for (int y = 52; y < 63; ++y)
         for (int x = 30; x < 64; ++x) {
             const bool rim = y == 52 || y == 62 || x == 30 || x == 63;
             img.set(x, y, rim ? hex(0x1a1020) : hex(0xf2d16b));
         }
     plainText(img, "QUEX", 32, 54, 7, 8, hex(0x1a1020));
-    // Bumper.
-    const Ramp steel{0xffffff, 0xc8c8dc, 0x7c7a96, 0x3c3a52};
     for (int y = 65; y < 71; ++y)
         for (int x = 1; x < 93; ++x)
-            if (sym(x + 0.5f) < 45.5f - (y == 65 || y == 70 ? 1 : 0))
-                img.set(x, y, steel.at((y - 65) / 5.0f, x, y));
-    // Exhaust pipe.
+            if (fromRearCentre(x + 0.5f) < 45.5f - (y == 65 || y == 70 ? 1 : 0))
+                img.set(x, y, kSteel.at((y - 65) / 5.0f, x, y));
     for (int x = 64; x < 70; ++x)
         for (int y = 71; y < 75; ++y)
             img.set(x, y, (y == 72 && x > 64 && x < 69) ? hex(0x000000) : hex(0x6c6a80));
+}
+
+// The car seen from behind, 94 x 87, drawn on the road at native size.
+Image quexMobSprite() {
+    Image img(94, 87);
+    rearTyres(img);
+    const Mask body = rearBody(img);
+    rearWindow(img);
+    rearTrimAndLights(img, body);
+    rearPlateAndBumper(img);
     outline(img, hex(0x12060c));
     // Keep the border clear so scaled copies never smear their edges.
     for (int x = 0; x < 94; ++x)

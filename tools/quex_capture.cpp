@@ -235,6 +235,148 @@ void progress(long done, long total, double elapsed) {
     std::fflush(stderr);
 }
 
+// The frames to keep, by frame number at the capture rate, and the first frame
+// to simulate.
+struct FramePlan {
+    std::set<long> wanted;
+    long first = 0;
+    long last = 0;
+    long start = 0;
+};
+
+FramePlan planFrames(const Options& o) {
+    FramePlan plan;
+    if (!o.at.empty()) {
+        for (double t : o.at) {
+            plan.wanted.insert(std::lround(t * o.fps));
+        }
+    } else {
+        for (long k = std::lround(o.from * o.fps); k <= std::lround(o.to * o.fps); ++k) {
+            plan.wanted.insert(k);
+        }
+    }
+    plan.first = *plan.wanted.begin();
+    plan.last = *plan.wanted.rbegin();
+    if (o.prerollMode == 1) {
+        plan.start = plan.first;
+    } else if (o.prerollMode == 2) {
+        plan.start = std::max(0L, plan.first - std::lround(o.prerollSeconds * o.fps));
+    }
+    return plan;
+}
+
+// The demo's systems drawing into an offscreen picture of the capture's size,
+// with the decoded music beside them for the levels and the video's sound.
+struct Capture {
+    HeadlessContext context;
+    Engine engine;
+    OfflineMusic music;
+    RenderTarget target;
+
+    bool init(const Options& o) {
+        if (!context.create() || !engine.initSystems(o.width, o.height, false)) {
+            return false;
+        }
+        engine.paletteEnabled = o.palette;
+        if (music.load()) {
+            engine.musicLength = music.lengthSeconds();
+        } else {
+            std::fprintf(stderr, "[Engine] running without audio\n");
+        }
+        target.create(o.width, o.height, GL_RGBA8, GL_RGBA, GL_UNSIGNED_BYTE, GL_NEAREST,
+                      GL_CLAMP_TO_EDGE);
+        engine.post.outputFramebuffer = target.framebuffer;
+        return true;
+    }
+
+    void release() {
+        target.release();
+        engine.releaseSystems();
+    }
+
+    // Frame k at the capture rate, its clock wrapped at the loop end as the demo's is.
+    void draw(long k, int fps) {
+        double t = static_cast<double>(k) / fps;
+        const LoopRange range =
+            loopRange(engine.musicLength, engine.timeline.endTime, engine.script.loopTime);
+        if (t >= range.end) {
+            t = wrapTime(t, range);
+        }
+        music.analyseFrame(t, 1.0 / fps);
+        engine.drawFrame(t, music.analyzer.bass, music.analyzer.treble);
+    }
+
+    // The final picture to a PNG or the video, and the canvas beside it if asked.
+    bool keep(long k, const Options& o, std::FILE* video) {
+        const std::vector<unsigned char> picture = readRgb(target.framebuffer, o.width, o.height);
+        bool ok = true;
+        if (video != nullptr) {
+            ok = std::fwrite(picture.data(), 1, picture.size(), video) == picture.size();
+        } else {
+            ok = writePng(frameName(o.out, "frame", k), picture, o.width, o.height);
+        }
+        if (ok && o.canvas) {
+            const PostProcess& post = engine.post;
+            ok = writePng(frameName(o.out, "canvas", k),
+                          readRgb(post.canvas.framebuffer, post.canvasWidth, post.canvasHeight),
+                          post.canvasWidth, post.canvasHeight);
+        }
+        return ok;
+    }
+};
+
+// ffmpeg reading raw frames from a pipe, with the music under the captured
+// stretch (cut where the frames are) from a WAV file beside the output.
+std::FILE* startVideo(const Options& o, const OfflineMusic& music, const FramePlan& plan,
+                      const std::string& wavPath) {
+    const auto frameAt = [&](long k) {
+        return std::min(music.frames(),
+                        static_cast<std::size_t>(static_cast<double>(k) / o.fps * music.rate));
+    };
+    const std::size_t a = frameAt(plan.first);
+    const std::size_t b = frameAt(plan.last + 1);
+    const bool haveAudio = music.rate > 0 && b > a &&
+                           writeWav(wavPath, music.samples.data() + a * music.channels, b - a,
+                                    music.channels, music.rate);
+    char command[2048];
+    std::snprintf(command, sizeof command,
+                  "ffmpeg -loglevel error -y -f rawvideo -pix_fmt rgb24 -s %dx%d -r %d -i - "
+                  "%s%s%s -c:v libx264 -pix_fmt yuv420p -crf 18 %s -shortest '%s'",
+                  o.width, o.height, o.fps, haveAudio ? "-i '" : "",
+                  haveAudio ? wavPath.c_str() : "", haveAudio ? "'" : "",
+                  haveAudio ? "-c:a aac -b:a 256k" : "", o.video.c_str());
+    std::FILE* video = popen(command, "w");
+    if (video == nullptr) {
+        std::fprintf(stderr, "quex_capture: cannot start ffmpeg\n");
+    }
+    return video;
+}
+
+// Simulates every frame from the plan's start and keeps the wanted ones.
+bool captureFrames(Capture& capture, const Options& o, const FramePlan& plan, std::FILE* video) {
+    const long total = plan.last - plan.start + 1;
+    const auto began = std::chrono::steady_clock::now();
+    bool ok = true;
+    double lastShown = -1.0;
+    for (long k = plan.start; k <= plan.last && ok; ++k) {
+        capture.draw(k, o.fps);
+        if (plan.wanted.count(k) != 0) {
+            ok = capture.keep(k, o, video);
+        }
+        const double elapsed =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+        // A few updates a second are enough to read.
+        if (!o.quiet && (elapsed - lastShown >= 0.25 || k == plan.last)) {
+            progress(k - plan.start + 1, total, elapsed);
+            lastShown = elapsed;
+        }
+    }
+    if (!o.quiet) {
+        std::fputc('\n', stderr);
+    }
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -248,122 +390,22 @@ int main(int argc, char** argv) {
         return 1;
     }
     mkdir(o.out.c_str(), 0755);
+    const FramePlan plan = planFrames(o);
 
-    // Frames to keep, by frame number at the capture rate.
-    std::set<long> wanted;
-    if (!o.at.empty()) {
-        for (double t : o.at) {
-            wanted.insert(std::lround(t * o.fps));
-        }
-    } else {
-        for (long k = std::lround(o.from * o.fps); k <= std::lround(o.to * o.fps); ++k) {
-            wanted.insert(k);
-        }
-    }
-    const long first = *wanted.begin();
-    const long last = *wanted.rbegin();
-    long start = 0;
-    if (o.prerollMode == 1) {
-        start = first;
-    } else if (o.prerollMode == 2) {
-        start = std::max(0L, first - std::lround(o.prerollSeconds * o.fps));
-    }
-
-    HeadlessContext context;
-    if (!context.create()) {
+    Capture capture;
+    if (!capture.init(o)) {
         return 1;
     }
-    Engine engine;
-    if (!engine.initSystems(o.width, o.height, false)) {
-        return 1;
-    }
-    engine.paletteEnabled = o.palette;
-    OfflineMusic music;
-    if (music.load()) {
-        engine.musicLength = music.lengthSeconds();
-    } else {
-        std::fprintf(stderr, "[Engine] running without audio\n");
-    }
-
-    RenderTarget target;
-    target.create(o.width, o.height, GL_RGBA8, GL_RGBA, GL_UNSIGNED_BYTE, GL_NEAREST,
-                  GL_CLAMP_TO_EDGE);
-    engine.post.outputFramebuffer = target.framebuffer;
-
     std::FILE* video = nullptr;
-    std::string wavPath;
-    if (!o.video.empty()) {
-        // The music under the captured stretch, cut where the frames are.
-        wavPath = o.out + "/.capture_audio.wav";
-        const auto frameAt = [&](long k) {
-            return std::min(music.frames(),
-                            static_cast<std::size_t>(static_cast<double>(k) / o.fps * music.rate));
-        };
-        const std::size_t a = frameAt(first);
-        const std::size_t b = frameAt(last + 1);
-        const bool haveAudio = music.rate > 0 && b > a &&
-                               writeWav(wavPath, music.samples.data() + a * music.channels, b - a,
-                                        music.channels, music.rate);
-        char command[2048];
-        std::snprintf(command, sizeof command,
-                      "ffmpeg -loglevel error -y -f rawvideo -pix_fmt rgb24 -s %dx%d -r %d -i - "
-                      "%s%s%s -c:v libx264 -pix_fmt yuv420p -crf 18 %s -shortest '%s'",
-                      o.width, o.height, o.fps, haveAudio ? "-i '" : "",
-                      haveAudio ? wavPath.c_str() : "", haveAudio ? "'" : "",
-                      haveAudio ? "-c:a aac -b:a 256k" : "", o.video.c_str());
-        video = popen(command, "w");
-        if (video == nullptr) {
-            std::fprintf(stderr, "quex_capture: cannot start ffmpeg\n");
-            return 1;
-        }
+    const std::string wavPath = o.out + "/.capture_audio.wav";
+    if (!o.video.empty() && (video = startVideo(o, capture.music, plan, wavPath)) == nullptr) {
+        return 1;
     }
-
-    const double step = 1.0 / o.fps;
-    const long total = last - start + 1;
-    const auto began = std::chrono::steady_clock::now();
-    bool ok = true;
-    double lastShown = -1.0;
-    for (long k = start; k <= last && ok; ++k) {
-        double t = static_cast<double>(k) / o.fps;
-        const LoopRange range =
-            loopRange(engine.musicLength, engine.timeline.endTime, engine.script.loopTime);
-        if (t >= range.end) {
-            t = wrapTime(t, range);
-        }
-        music.analyseFrame(t, step);
-        engine.drawFrame(t, music.analyzer.bass, music.analyzer.treble);
-
-        if (wanted.count(k) != 0) {
-            const std::vector<unsigned char> picture =
-                readRgb(target.framebuffer, o.width, o.height);
-            if (video != nullptr) {
-                ok = std::fwrite(picture.data(), 1, picture.size(), video) == picture.size();
-            } else {
-                ok = writePng(frameName(o.out, "frame", k), picture, o.width, o.height);
-            }
-            if (ok && o.canvas) {
-                ok = writePng(frameName(o.out, "canvas", k),
-                              readRgb(engine.post.canvas.framebuffer, engine.post.canvasWidth,
-                                      engine.post.canvasHeight),
-                              engine.post.canvasWidth, engine.post.canvasHeight);
-            }
-        }
-        const double elapsed =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
-        // A few updates a second are enough to read.
-        if (!o.quiet && (elapsed - lastShown >= 0.25 || k == last)) {
-            progress(k - start + 1, total, elapsed);
-            lastShown = elapsed;
-        }
-    }
-    if (!o.quiet) {
-        std::fputc('\n', stderr);
-    }
+    bool ok = captureFrames(capture, o, plan, video);
     if (video != nullptr) {
         ok = pclose(video) == 0 && ok;
         std::remove(wavPath.c_str());
     }
-    target.release();
-    engine.releaseSystems();
+    capture.release();
     return ok ? 0 : 1;
 }

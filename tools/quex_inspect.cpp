@@ -353,7 +353,28 @@ std::string tagged(const char* name, int id) {
     return label;
 }
 
-bool writeTimeline(const std::string& path, const DemoScript& s, const Music& music) {
+// The timeline picture's geometry: the envelopes on top, four lanes of
+// entries below and the time axis at the bottom, 12 px a second.
+struct TimelineLayout {
+    double end = 0.0; // seconds shown, a whole number of tens
+    const double pxPerSecond = 12.0;
+    const double left = 120.0;
+    const double laneH = 26.0;
+    const double envelopeTop = 40.0;
+    const double envelopeH = 90.0;
+    const double lanesTop = envelopeTop + envelopeH + 20.0;
+    double width = 0.0;
+    double height = 0.0;
+
+    explicit TimelineLayout(double shownEnd)
+        : end(shownEnd), width(left + shownEnd * pxPerSecond + 20.0),
+          height(lanesTop + 4 * (laneH * 2 + 8.0) + 50.0) {}
+    double x(double t) const { return left + t * pxPerSecond; }
+    double laneTop(int lane) const { return lanesTop + lane * (laneH * 2 + 8.0); }
+};
+
+// The last second anything is scheduled or heard, rounded up to ten.
+double shownEnd(const DemoScript& s, const Music& music) {
     double end = std::max(s.endTime, music.length);
     for (const OverlayEntry& e : s.overlays) {
         end = std::max(end, e.end);
@@ -361,32 +382,11 @@ bool writeTimeline(const std::string& path, const DemoScript& s, const Music& mu
     for (const TextStabEntry& e : s.textStabs) {
         end = std::max(end, e.end);
     }
-    end = std::ceil(std::max(end, 1.0) / 10.0) * 10.0;
-    const double pxPerSecond = 12.0;
-    const double left = 120.0;
-    const double width = left + end * pxPerSecond + 20.0;
-    const double laneH = 26.0;
-    const double envelopeTop = 40.0;
-    const double envelopeH = 90.0;
-    const char* laneNames[] = {"scenes", "overlays", "scroll texts", "stabs"};
-    const double lanesTop = envelopeTop + envelopeH + 20.0;
-    const double height = lanesTop + 4 * (laneH * 2 + 8.0) + 50.0;
-    auto X = [&](double t) { return left + t * pxPerSecond; };
+    return std::ceil(std::max(end, 1.0) / 10.0) * 10.0;
+}
 
-    std::FILE* f = std::fopen(path.c_str(), "w");
-    if (f == nullptr) {
-        std::fprintf(stderr, "quex_inspect: cannot write %s\n", path.c_str());
-        return false;
-    }
-    std::fprintf(f,
-                 "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" "
-                 "font-family=\"monospace\" font-size=\"10\">\n"
-                 "<rect width=\"100%%\" height=\"100%%\" fill=\"#12121a\"/>\n"
-                 "<text x=\"8\" y=\"20\" fill=\"#eee\" font-size=\"14\">quex_invi schedule: "
-                 "fps %d, end %.2f s, loop %.2f s, music %.2f s</text>\n",
-                 width, height, s.fps, s.endTime, s.loopTime, music.length);
-
-    // Bass and treble envelopes.
+// Bass and treble envelopes, peaks over 0.1 s, with the 0.6 line the levels tool counts.
+void svgEnvelopes(std::FILE* f, const TimelineLayout& layout, const Music& music) {
     auto envelope = [&](const std::vector<float>& levels, const char* colour, const char* name,
                         double labelY) {
         if (levels.empty()) {
@@ -400,34 +400,41 @@ bool writeTimeline(const std::string& path, const DemoScript& s, const Music& mu
             for (std::size_t j = i; j < std::min(levels.size(), i + stride); ++j) {
                 peak = std::max(peak, levels[j]);
             }
-            std::fprintf(f, "%.1f,%.1f ", X(i / 60.0), envelopeTop + envelopeH * (1.0 - peak));
+            std::fprintf(f, "%.1f,%.1f ", layout.x(i / 60.0),
+                         layout.envelopeTop + layout.envelopeH * (1.0 - peak));
         }
         std::fprintf(f, "\"/>\n<text x=\"8\" y=\"%.0f\" fill=\"%s\">%s</text>\n", labelY, colour,
                      name);
     };
-    envelope(music.bass, "#ff6a3d", "bass", envelopeTop + 30);
-    envelope(music.treble, "#4dd2ff", "treble", envelopeTop + 50);
+    envelope(music.bass, "#ff6a3d", "bass", layout.envelopeTop + 30);
+    envelope(music.treble, "#4dd2ff", "treble", layout.envelopeTop + 50);
     std::fprintf(f,
                  "<line x1=\"%.1f\" x2=\"%.1f\" y1=\"%.1f\" y2=\"%.1f\" stroke=\"#555\" "
                  "stroke-dasharray=\"2,3\"/>\n",
-                 X(0), X(end), envelopeTop + envelopeH * 0.4, envelopeTop + envelopeH * 0.4);
+                 layout.x(0), layout.x(layout.end), layout.envelopeTop + layout.envelopeH * 0.4,
+                 layout.envelopeTop + layout.envelopeH * 0.4);
+}
 
+// One bar per entry; entries alternate between two rows of their lane so
+// neighbours stay readable.
+void svgEntries(std::FILE* f, const TimelineLayout& layout, const DemoScript& s) {
+    const char* laneNames[] = {"scenes", "overlays", "scroll texts", "stabs"};
     for (int lane = 0; lane < 4; ++lane) {
-        const double y = lanesTop + lane * (laneH * 2 + 8.0);
+        const double y = layout.laneTop(lane);
         std::fprintf(f,
                      "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"#1c1c28\"/>"
                      "<text x=\"8\" y=\"%.1f\" fill=\"#ccc\">%s</text>\n",
-                     X(0), y, end * pxPerSecond, laneH * 2, y + laneH, laneNames[lane]);
+                     layout.x(0), y, layout.end * layout.pxPerSecond, layout.laneH * 2,
+                     y + layout.laneH, laneNames[lane]);
     }
-    // Entries alternate between two rows of their lane so neighbours stay readable.
     auto bar = [&](int lane, int index, double a, double b, double fadeIn, double fadeOut,
                    const char* colour, const std::string& label) {
-        const double top = lanesTop + lane * (laneH * 2 + 8.0) + (index % 2) * laneH + 2.0;
-        const double h = laneH - 4.0;
-        const double x0 = X(a);
-        const double x1 = X(std::max(a, b));
-        const double in = std::min(std::max(fadeIn, 0.0) * pxPerSecond, x1 - x0);
-        const double out = std::min(std::max(fadeOut, 0.0) * pxPerSecond, x1 - x0);
+        const double top = layout.laneTop(lane) + (index % 2) * layout.laneH + 2.0;
+        const double h = layout.laneH - 4.0;
+        const double x0 = layout.x(a);
+        const double x1 = layout.x(std::max(a, b));
+        const double in = std::min(std::max(fadeIn, 0.0) * layout.pxPerSecond, x1 - x0);
+        const double out = std::min(std::max(fadeOut, 0.0) * layout.pxPerSecond, x1 - x0);
         // The fade ramps as slopes: opacity rises over the fade-in, falls over the fade-out.
         std::fprintf(f,
                      "<polygon fill=\"%s\" fill-opacity=\"0.75\" points=\"%.1f,%.1f %.1f,%.1f "
@@ -457,23 +464,44 @@ bool writeTimeline(const std::string& path, const DemoScript& s, const Music& mu
     for (const TextStabEntry& e : s.textStabs) {
         bar(3, i++, e.start, e.end, e.fadeIn, e.fadeOut, "#e0457b", tagged("", e.id));
     }
+}
 
-    // Time axis: seconds with their frame numbers.
-    const double axisY = height - 34.0;
-    for (double t = 0.0; t <= end + 1e-9; t += 10.0) {
+// Time axis: seconds with their frame numbers, and the loop point.
+void svgAxis(std::FILE* f, const TimelineLayout& layout, const DemoScript& s) {
+    const double axisY = layout.height - 34.0;
+    for (double t = 0.0; t <= layout.end + 1e-9; t += 10.0) {
         std::fprintf(f,
                      "<line x1=\"%.1f\" x2=\"%.1f\" y1=\"%.1f\" y2=\"%.1f\" stroke=\"#333\"/>"
                      "<text x=\"%.1f\" y=\"%.1f\" fill=\"#aaa\" text-anchor=\"middle\">%.0f s"
                      "</text><text x=\"%.1f\" y=\"%.1f\" fill=\"#777\" text-anchor=\"middle\">"
                      "f %.0f</text>\n",
-                     X(t), X(t), envelopeTop, axisY, X(t), axisY + 12, t, X(t), axisY + 24,
-                     t * s.fps);
+                     layout.x(t), layout.x(t), layout.envelopeTop, axisY, layout.x(t), axisY + 12,
+                     t, layout.x(t), axisY + 24, t * s.fps);
     }
+    const double loopX = layout.x(s.loopTime);
     std::fprintf(f,
                  "<line x1=\"%.1f\" x2=\"%.1f\" y1=\"%.1f\" y2=\"%.1f\" stroke=\"#ff3d3d\" "
                  "stroke-width=\"2\"/><text x=\"%.1f\" y=\"%.1f\" fill=\"#ff3d3d\">loop</text>\n",
-                 X(s.loopTime), X(s.loopTime), envelopeTop, axisY, X(s.loopTime) + 3,
-                 envelopeTop + 10);
+                 loopX, loopX, layout.envelopeTop, axisY, loopX + 3, layout.envelopeTop + 10);
+}
+
+bool writeTimeline(const std::string& path, const DemoScript& s, const Music& music) {
+    const TimelineLayout layout(shownEnd(s, music));
+    std::FILE* f = std::fopen(path.c_str(), "w");
+    if (f == nullptr) {
+        std::fprintf(stderr, "quex_inspect: cannot write %s\n", path.c_str());
+        return false;
+    }
+    std::fprintf(f,
+                 "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" "
+                 "font-family=\"monospace\" font-size=\"10\">\n"
+                 "<rect width=\"100%%\" height=\"100%%\" fill=\"#12121a\"/>\n"
+                 "<text x=\"8\" y=\"20\" fill=\"#eee\" font-size=\"14\">quex_invi schedule: "
+                 "fps %d, end %.2f s, loop %.2f s, music %.2f s</text>\n",
+                 layout.width, layout.height, s.fps, s.endTime, s.loopTime, music.length);
+    svgEnvelopes(f, layout, music);
+    svgEntries(f, layout, s);
+    svgAxis(f, layout, s);
     std::fprintf(f, "</svg>\n");
     return std::fclose(f) == 0;
 }

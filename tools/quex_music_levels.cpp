@@ -15,7 +15,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace {
@@ -39,38 +38,36 @@ bool readFile(const char* path, std::vector<unsigned char>& bytes) {
     return true;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    std::vector<unsigned char> bytes;
+// The music file named on the command line, or the archive's.
+bool readMusic(int argc, char** argv, std::vector<unsigned char>& bytes) {
     if (argc > 1) {
         if (!readFile(argv[1], bytes)) {
             logLine(stderr, "[Levels] cannot open: %s\n", argv[1]);
-            return 1;
+            return false;
         }
-    } else {
-        std::size_t size = 0;
-        const unsigned char* p = AssetArchive::find("assets/music/tune.mp3", &size);
-        if (!p) {
-            logLine(stderr, "[Levels] no assets/music/tune.mp3 in the archive\n");
-            return 1;
-        }
-        bytes.assign(p, p + size);
+        return true;
     }
-    std::vector<float> pcm;
-    int rate = 0, channels = 0;
-    if (!decodeMp3(bytes.data(), bytes.size(), pcm, rate, channels) || channels <= 0 || rate <= 0) {
-        logLine(stderr, "[Levels] not an MP3\n");
-        return 1;
+    std::size_t size = 0;
+    const unsigned char* p = AssetArchive::find("assets/music/tune.mp3", &size);
+    if (!p) {
+        logLine(stderr, "[Levels] no assets/music/tune.mp3 in the archive\n");
+        return false;
     }
-    const std::size_t frames = pcm.size() / channels;
-    const double length = static_cast<double>(frames) / rate;
+    bytes.assign(p, p + size);
+    return true;
+}
 
+DemoScript shippedScript() {
     DemoScript script;
     std::size_t scriptSize = 0;
     if (const unsigned char* s = AssetArchive::find("assets/demo.txt", &scriptSize)) {
         Script::load_mem(reinterpret_cast<const char*>(s), scriptSize, script);
     }
+    return script;
+}
+
+// Section edges: the scene boundaries from 0 to the music's end.
+std::vector<double> sectionEdges(const DemoScript& script, double length) {
     std::vector<double> cuts;
     for (const SceneEntry& e : script.scenes) {
         cuts.push_back(e.start);
@@ -92,14 +89,63 @@ int main(int argc, char** argv) {
     if (edges.back() < length) {
         edges.back() = length;
     }
+    return edges;
+}
 
-    // One analyser update per demo frame.
-    // The same frame-by-frame analysis the capture and inspector tools use.
+// The scenes showing in the middle of a section, joined with '+'.
+std::string scenesAt(const DemoScript& script, double mid) {
+    std::string names;
+    for (const SceneEntry& e : script.scenes) {
+        if (e.start <= mid && mid < e.end) {
+            if (!names.empty()) {
+                names += '+';
+            }
+            names += e.name;
+        }
+    }
+    if (names.empty()) {
+        names = script.scenes.empty() ? "?" : "(no scene)";
+    }
+    return names;
+}
+
+void printSection(const DemoScript& script, double a, double b, const std::vector<float>& bass,
+                  const std::vector<float>& treble) {
+    int n = 0, nb = 0, nt = 0;
+    double sb = 0.0, st = 0.0;
+    for (std::size_t k = static_cast<std::size_t>(a * 60.0); k < bass.size() && k < b * 60.0; ++k) {
+        ++n;
+        nb += bass[k] > 0.6f;
+        nt += treble[k] > 0.6f;
+        sb += bass[k];
+        st += treble[k];
+    }
+    if (n == 0) {
+        return;
+    }
+    std::printf("%8.2f %8.2f  %-28s %6.1f%% %6.1f%% %9.3f %9.3f\n", a, b,
+                scenesAt(script, 0.5 * (a + b)).c_str(), 100.0 * nb / n, 100.0 * nt / n, sb / n,
+                st / n);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::vector<unsigned char> bytes;
+    if (!readMusic(argc, argv, bytes)) {
+        return 1;
+    }
+    // The same frame-by-frame analysis the capture and inspector tools use:
+    // one analyser update per demo frame.
     OfflineMusic music;
-    music.samples = std::move(pcm);
-    music.rate = rate;
-    music.channels = channels;
-    music.analyzer.setSampleRate(static_cast<float>(rate));
+    if (!decodeMp3(bytes.data(), bytes.size(), music.samples, music.rate, music.channels) ||
+        music.channels <= 0 || music.rate <= 0) {
+        logLine(stderr, "[Levels] not an MP3\n");
+        return 1;
+    }
+    const std::size_t frames = music.samples.size() / music.channels;
+    const double length = static_cast<double>(frames) / music.rate;
+    music.analyzer.setSampleRate(static_cast<float>(music.rate));
     std::vector<float> bass, treble;
     music.levels(60, bass, treble);
 
@@ -111,40 +157,14 @@ int main(int argc, char** argv) {
             }
         }
     }
-    std::printf("length      %.3f s (%zu frames at %d Hz, %d channels)\n", length, frames, rate,
-                channels);
+    std::printf("length      %.3f s (%zu frames at %d Hz, %d channels)\n", length, frames,
+                music.rate, music.channels);
     std::printf("%8s %8s  %-28s %7s %7s %9s %9s\n", "from", "to", "scenes", "bass>.6", "treb>.6",
                 "bass avg", "treb avg");
+    const DemoScript script = shippedScript();
+    const std::vector<double> edges = sectionEdges(script, length);
     for (std::size_t i = 0; i + 1 < edges.size(); ++i) {
-        const double a = edges[i], b = edges[i + 1];
-        std::string names;
-        const double mid = 0.5 * (a + b);
-        for (const SceneEntry& e : script.scenes) {
-            if (e.start <= mid && mid < e.end) {
-                if (!names.empty()) {
-                    names += '+';
-                }
-                names += e.name;
-            }
-        }
-        if (names.empty()) {
-            names = script.scenes.empty() ? "?" : "(no scene)";
-        }
-        int n = 0, nb = 0, nt = 0;
-        double sb = 0.0, st = 0.0;
-        for (std::size_t k = static_cast<std::size_t>(a * 60.0); k < bass.size() && k < b * 60.0;
-             ++k) {
-            ++n;
-            nb += bass[k] > 0.6f;
-            nt += treble[k] > 0.6f;
-            sb += bass[k];
-            st += treble[k];
-        }
-        if (n == 0) {
-            continue;
-        }
-        std::printf("%8.2f %8.2f  %-28s %6.1f%% %6.1f%% %9.3f %9.3f\n", a, b, names.c_str(),
-                    100.0 * nb / n, 100.0 * nt / n, sb / n, st / n);
+        printSection(script, edges[i], edges[i + 1], bass, treble);
     }
     return 0;
 }
