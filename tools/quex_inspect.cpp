@@ -4,6 +4,7 @@
 //
 //   quex_inspect [SCRIPT] [--mem] [--lint] [--timeline FILE.svg]
 #include "audio/offline_music.h"
+#include "command_line.h"
 #include "core/asset_archive.h"
 #include "script/script.h"
 #include "script/timeline.h"
@@ -29,6 +30,19 @@ const char* const kUsage = "usage: quex_inspect [SCRIPT] [--mem] [--lint] [--tim
                            "             parses its embedded copy\n"
                            "  --lint     warnings, one per line; exit code 1 when there are any\n"
                            "  --timeline draw the schedule over the music as an SVG file\n";
+
+const ToolHelp kHelp = {
+    "quex_inspect",
+    "Shows a quex_invi demo script as the demo reads it: by default the parsed\n"
+    "records as JSON on standard output; with --lint what an author would want to\n"
+    "know (unknown scenes, missing images and fonts, entries past the music's end,\n"
+    "characters the font lacks, stabs that overlap); with --timeline the schedule\n"
+    "drawn over the music's bass and treble as an SVG picture.\n",
+    kUsage,
+    "The parser's own messages go to standard error.\n\n"
+    "Exit status: 0 on success, 1 when the script cannot be read, --lint found\n"
+    "warnings or the SVG cannot be written, 2 for a bad argument.\n",
+};
 
 const char* const kScriptName = "assets/demo.txt";
 
@@ -509,6 +523,9 @@ bool writeTimeline(const std::string& path, const DemoScript& s, const Music& mu
 } // namespace
 
 int main(int argc, char** argv) {
+    if (answeredHelpOrVersion(argc, argv, kHelp)) {
+        return 0;
+    }
     const char* path = nullptr;
     bool mem = false;
     bool doLint = false;

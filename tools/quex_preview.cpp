@@ -3,6 +3,7 @@
 // up the new entries by id while the scenes' simulations run on.
 #include "base/file_watch.h"
 #include "base/log.h"
+#include "command_line.h"
 #include "core/engine.h"
 #include "render/gl.h"
 #include "render/gl_context.h"
@@ -31,6 +32,16 @@ const char* const kUsage =
     "  --size WxH      window size (default 960x540)\n"
     "keys: Space pause, Left/Right -/+1 s (Shift: 5 s), Home 0 s, L loop point,\n"
     "      R read the script again, C palette, Escape quit\n";
+
+const ToolHelp kHelp = {
+    "quex_preview",
+    "Plays the quex_invi demo in a window with its music and follows edits of a\n"
+    "script file as they are saved: the timeline, overlays, scroll texts and stabs\n"
+    "pick up the new entries while the scenes' simulations run on.\n",
+    kUsage,
+    "Exit status: 0 when the window is closed, 1 when the window or the script\n"
+    "cannot be opened, 2 for a bad argument.\n",
+};
 
 // A saved file is read once it has been quiet this long, so an editor's
 // several steps of one save make one reload.
@@ -334,6 +345,9 @@ class PreviewHost final : public FrameHost {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (answeredHelpOrVersion(argc, argv, kHelp)) {
+        return 0;
+    }
     Options o;
     if (!parseOptions(argc, argv, o)) {
         std::fputs(kUsage, stderr);
