@@ -3,14 +3,15 @@
 // the matching stretch of the music.
 #include "audio/offline_music.h"
 #include "base/clock.h"
+#include "command_line.h"
 #include "core/asset_archive.h"
 #include "core/engine.h"
+#include "progress.h"
 #include "render/gl.h"
 #include "render/headless_context.h"
 #include "render/render_target.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -38,7 +39,22 @@ const char* const kUsage =
     "                      none: start at the first requested time;\n"
     "                      SECONDS: start that long before it\n"
     "  --video FILE.mp4    pipe the frames and the music to ffmpeg (H.264 + AAC)\n"
-    "  --quiet             no progress bar\n";
+    "  --quiet             no progress report\n";
+
+const ToolHelp kHelp = {
+    "quex_capture",
+    "Renders the quex_invi demo offline at a fixed frame rate through the demo's own\n"
+    "drawing code: stills at chosen times, every frame of a time range, or a video\n"
+    "with the matching stretch of the music. It draws offscreen (EGL), so it needs\n"
+    "no window, and it simulates every frame from the start unless told otherwise,\n"
+    "so each effect looks as it does for a viewer.\n",
+    kUsage,
+    "--video needs ffmpeg (Debian package ffmpeg) on the PATH.\n\n"
+    "Progress goes to standard error: a bar when it is a terminal, otherwise a\n"
+    "line every 10 % and a last line with the totals.\n\n"
+    "Exit status: 0 when every frame was written, 1 when something failed,\n"
+    "2 for a bad argument.\n",
+};
 
 struct Options {
     std::vector<double> at;
@@ -225,16 +241,6 @@ std::string frameName(const std::string& dir, const char* prefix, long frame) {
     return dir + name;
 }
 
-void progress(long done, long total, double elapsed) {
-    const double fps = elapsed > 0.0 ? done / elapsed : 0.0;
-    const double left = fps > 0.0 ? (total - done) / fps : 0.0;
-    const int width = 30;
-    const int filled = total ? static_cast<int>(width * done / total) : width;
-    std::fprintf(stderr, "\r[%.*s%*s] %ld/%ld frames  %.1f fps  %.0f s left   ", filled,
-                 "##############################", width - filled, "", done, total, fps, left);
-    std::fflush(stderr);
-}
-
 // The frames to keep, by frame number at the capture rate, and the first frame
 // to simulate.
 struct FramePlan {
@@ -354,25 +360,20 @@ std::FILE* startVideo(const Options& o, const OfflineMusic& music, const FramePl
 
 // Simulates every frame from the plan's start and keeps the wanted ones.
 bool captureFrames(Capture& capture, const Options& o, const FramePlan& plan, std::FILE* video) {
-    const long total = plan.last - plan.start + 1;
-    const auto began = std::chrono::steady_clock::now();
+    Progress progress("quex_capture", plan.last - plan.start + 1);
     bool ok = true;
-    double lastShown = -1.0;
-    for (long k = plan.start; k <= plan.last && ok; ++k) {
+    long k = plan.start;
+    for (; k <= plan.last && ok; ++k) {
         capture.draw(k, o.fps);
         if (plan.wanted.count(k) != 0) {
             ok = capture.keep(k, o, video);
         }
-        const double elapsed =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
-        // A few updates a second are enough to read.
-        if (!o.quiet && (elapsed - lastShown >= 0.25 || k == plan.last)) {
-            progress(k - plan.start + 1, total, elapsed);
-            lastShown = elapsed;
+        if (!o.quiet) {
+            progress.update(k - plan.start + 1);
         }
     }
     if (!o.quiet) {
-        std::fputc('\n', stderr);
+        progress.finish(k - plan.start);
     }
     return ok;
 }
@@ -380,6 +381,9 @@ bool captureFrames(Capture& capture, const Options& o, const FramePlan& plan, st
 } // namespace
 
 int main(int argc, char** argv) {
+    if (answeredHelpOrVersion(argc, argv, kHelp)) {
+        return 0;
+    }
     Options o;
     if (!parseOptions(argc, argv, o)) {
         std::fputs(kUsage, stderr);

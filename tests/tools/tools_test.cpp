@@ -5,6 +5,7 @@
 #include "support/gl_test.h"
 #include "tools/json_value.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -146,6 +147,17 @@ TEST_F(ToolsTest, CaptureCanvasIsTheDemosOwnCanvas) {
     engine.releaseSystems();
     screen.release();
     applyDemoGlState();
+}
+
+TEST_F(ToolsTest, ProgressInALogIsPlainLinesEndingWithTheTotals) {
+    // stderr is a file here, as in a CI log: no carriage-return redraws.
+    const ToolRun r = run(tool("quex_capture") + " --size 160x90 --out '" +
+                          (work / "p").string() + "' --from 90 --to 90.3 --preroll none");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err.find('\r'), std::string::npos);
+    EXPECT_NE(r.err.find("quex_capture: 10/19 frames (52 %)"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("quex_capture: 19 frames in "), std::string::npos) << r.err;
+    EXPECT_LE(std::count(r.err.begin(), r.err.end(), '\n'), 11);
 }
 
 TEST_F(ToolsTest, BadArgumentsGiveExitCodeTwoAndTheUsage) {
