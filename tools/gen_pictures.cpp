@@ -793,6 +793,120 @@ Image screenMask() {
     return img;
 }
 
+// ---------------------------------------------------------------- the icon
+
+// The icon's ground: a rounded square of the title's night sky falling into
+// its pink horizon haze, with a dark rim.
+Image iconGround(int size) {
+    Image img(size, size);
+    const Ramp sky{0x1b2466, 0x2a0b46, 0x3a0e52, 0x8a2282, 0xe04aa8};
+    const float radius = size / 5.0f;
+    const float rim = std::max(1.0f, size / 32.0f);
+    for (int y = 0; y < size; ++y)
+        for (int x = 0; x < size; ++x) {
+            // Distance inside the rounded square's edge, in pixels.
+            const float cx = std::clamp(x + 0.5f, radius, size - radius);
+            const float cy = std::clamp(y + 0.5f, radius, size - radius);
+            const float inside = radius - std::hypot(x + 0.5f - cx, y + 0.5f - cy);
+            if (inside <= 0.0f)
+                continue;
+            Rgba c = inside <= rim ? hex(0x0a0820) : sky.at((y + 0.5f) / size, x, y);
+            c.a = std::uint8_t(255 * std::min(1.0f, inside));
+            img.set(x, y, c);
+        }
+    return img;
+}
+
+// A square of `src` (left, top, side) shrunk onto `side` x `side` pixels,
+// each the average of 4 x 4 samples weighted by their alpha.
+Image shrunk(const Image& src, int left, int top, int from, int side) {
+    Image out(side, side);
+    for (int y = 0; y < side; ++y)
+        for (int x = 0; x < side; ++x) {
+            float r = 0, g = 0, b = 0, a = 0;
+            for (int sy = 0; sy < 4; ++sy)
+                for (int sx = 0; sx < 4; ++sx) {
+                    const Rgba p = src.get(left + int((x + (sx + 0.5f) / 4) * from / side),
+                                           top + int((y + (sy + 0.5f) / 4) * from / side));
+                    r += p.r * p.a, g += p.g * p.a, b += p.b * p.a, a += p.a;
+                }
+            if (a > 0)
+                out.set(x, y,
+                        {std::uint8_t(std::lround(r / a)), std::uint8_t(std::lround(g / a)),
+                         std::uint8_t(std::lround(b / a)), std::uint8_t(std::lround(a / 16))});
+        }
+    return out;
+}
+
+// The demo's icon at one size: the big ghost on the icon's ground; at 32 px
+// and below the road ghost's pixel art, which stays readable where the big
+// ghost would blur.
+Image appIcon(int size, const Image& bigGhost, const Image& roadGhost) {
+    Image img = iconGround(size);
+    if (size <= 32) {
+        const int scale = std::max(1, size / 16);
+        Image ghost(16 * scale, 16 * scale);
+        for (int y = 0; y < ghost.h; ++y)
+            for (int x = 0; x < ghost.w; ++x)
+                ghost.set(x, y, roadGhost.get(x / scale, y / scale));
+        img.draw(ghost, (size - ghost.w) / 2, (size - ghost.h) / 2);
+        return img;
+    }
+    // The ghost with its arms and sparkles spans about 98 px of its picture.
+    const int side = size * 27 / 32;
+    img.draw(shrunk(bigGhost, 146, 38, 98, side), (size - side) / 2, (size - side) / 2 + size / 64);
+    return img;
+}
+
+const int kIconSizes[] = {16, 24, 32, 48, 64, 128, 256};
+
+// A Windows icon file holding PNG images, one a size (Windows Vista and later
+// read them).
+bool writeIco(const std::string& path, const std::vector<Image>& icons) {
+    std::vector<std::vector<unsigned char>> pngs;
+    for (const Image& img : icons) {
+        int length = 0;
+        unsigned char* png =
+            stbi_write_png_to_mem(reinterpret_cast<const unsigned char*>(img.px.data()), img.w * 4,
+                                  img.w, img.h, 4, &length);
+        if (png == nullptr)
+            return false;
+        pngs.emplace_back(png, png + length);
+        STBIW_FREE(png);
+    }
+    std::vector<unsigned char> out;
+    auto u16 = [&](unsigned v) { out.insert(out.end(), {std::uint8_t(v), std::uint8_t(v >> 8)}); };
+    auto u32 = [&](std::uint32_t v) {
+        u16(v & 0xffff);
+        u16(v >> 16);
+    };
+    u16(0);
+    u16(1); // an icon
+    u16(unsigned(icons.size()));
+    std::uint32_t offset = 6 + 16 * std::uint32_t(icons.size());
+    for (std::size_t i = 0; i < icons.size(); ++i) {
+        const int side = icons[i].w;
+        out.push_back(std::uint8_t(side >= 256 ? 0 : side)); // 0 stands for 256
+        out.push_back(std::uint8_t(side >= 256 ? 0 : side));
+        out.push_back(0); // no palette
+        out.push_back(0);
+        u16(1);  // planes
+        u16(32); // bits per pixel
+        u32(std::uint32_t(pngs[i].size()));
+        u32(offset);
+        offset += std::uint32_t(pngs[i].size());
+    }
+    for (const auto& png : pngs)
+        out.insert(out.end(), png.begin(), png.end());
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    const bool ok = f && std::fwrite(out.data(), 1, out.size(), f) == out.size();
+    if (f == nullptr || std::fclose(f) != 0 || !ok) {
+        std::fprintf(stderr, "[gen_pictures] cannot write %s\n", path.c_str());
+        return false;
+    }
+    return true;
+}
+
 // ----------------------------------------------------------- contact sheet
 
 Image checker(int w, int h) {
@@ -912,5 +1026,14 @@ int main(int argc, char** argv) {
         ok &= writePng(root + "/assets/textures/" + file + ".png", p.img);
     }
     ok &= writePng(root + "/docs/contact_sheet.png", contactSheet(all, atlas));
+
+    // The icon for the desktop's menus (hicolor sizes) and for the Windows executable.
+    std::vector<Image> icons;
+    for (int size : kIconSizes) {
+        icons.push_back(appIcon(size, all[4].img, all[3].img));
+        ok &= writePng(root + "/packaging/icons/quex-invi-" + std::to_string(size) + ".png",
+                       icons.back());
+    }
+    ok &= writeIco(root + "/packaging/icons/quex_invi.ico", icons);
     return ok ? 0 : 1;
 }
