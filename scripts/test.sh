@@ -66,6 +66,10 @@ windows_exe() {
 }
 stage "windows" windows_exe
 
+# The Debian package from the Release build: lintian-clean, with its manual
+# pages, desktop entry and icons.
+stage "package" bash tests/e2e/package_lint.sh build/release
+
 if [[ -f tests/fuzz/run_fuzz.sh ]]; then
   stage "fuzz-script" bash tests/fuzz/run_fuzz.sh build/fuzz
 fi

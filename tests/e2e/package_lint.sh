@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# The Debian package as a Debian user gets it: made by cpack from a build
+# folder, it must pass lintian with no error and no warning (overrides only in
+# packaging/lintian-overrides, each with its reason), carry a manual page for
+# each program and a valid desktop entry with its icon.
+#
+#   bash tests/e2e/package_lint.sh BUILD_DIR
+set -uo pipefail
+source "$(dirname "$0")/lib.sh"
+
+build=$(realpath "$1")
+rm -f "$build"/quex-invi_*.deb
+(cd "$build" && cpack -G DEB >"$build/cpack.log" 2>&1) || { cat "$build/cpack.log"; fail "cpack"; }
+deb=$(ls "$build"/quex-invi_*.deb)
+
+lintian --fail-on error,warning "$deb" || fail "lintian reports errors or warnings"
+echo "ok: lintian reports no error and no warning on $(basename "$deb")"
+
+tree=$(mktemp -d)
+trap 'rm -rf "$tree"' EXIT
+dpkg-deb -x "$deb" "$tree"
+for program in "$tree"/usr/bin/*; do
+  name=$(basename "$program")
+  [[ -f $tree/usr/share/man/man1/$name.1.gz ]] || fail "no manual page for $name"
+done
+desktop-file-validate "$tree/usr/share/applications/quex-invi.desktop" ||
+  fail "the desktop entry is not valid"
+icon=$(sed -n 's/^Icon=//p' "$tree/usr/share/applications/quex-invi.desktop")
+for size in 16 32 48 256; do
+  png=$tree/usr/share/icons/hicolor/${size}x${size}/apps/$icon.png
+  [[ $(identify -format '%wx%h' "$png" 2>/dev/null) == "${size}x${size}" ]] ||
+    fail "no ${size}x${size} icon $icon"
+done
+echo "ok: a manual page for each of $(ls "$tree/usr/bin" | paste -sd ' '); desktop entry and icons"
