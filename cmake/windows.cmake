@@ -35,12 +35,20 @@ target_link_libraries(
                               version uuid advapi32 setupapi shlwapi)
 quex_floors(EXTERNAL quex_windows_deps EXCLUDE render/headless_context.cpp)
 
+# The icon (drawn by tools/gen_pictures) and the version information, compiled
+# by mingw-w64's windres.
+enable_language(RC)
+set(QUEX_ICON_FILE ${CMAKE_SOURCE_DIR}/packaging/icons/quex_invi.ico)
+configure_file(${CMAKE_SOURCE_DIR}/cmake/windows/quex_invi.rc.in ${CMAKE_BINARY_DIR}/quex_invi.rc
+               @ONLY)
+
 # -static: libstdc++, libgcc and winpthread go inside, so the executable needs
 # only the DLLs that come with Windows. -mwindows: a GUI process. -s: no
 # symbol table in what is shipped.
 foreach(variant quex_invi quex_invi_corrupt)
   string(REPLACE quex_invi quex_archive archive ${variant})
-  add_executable(${variant} WIN32 ${CMAKE_SOURCE_DIR}/src/main.cpp $<TARGET_OBJECTS:${archive}>)
+  add_executable(${variant} WIN32 ${CMAKE_SOURCE_DIR}/src/main.cpp ${CMAKE_BINARY_DIR}/quex_invi.rc
+                            $<TARGET_OBJECTS:${archive}>)
   target_compile_options(${variant} PRIVATE -Wall -Wextra)
   target_link_libraries(${variant} PRIVATE quex_core)
   target_link_options(${variant} PRIVATE -static -mwindows -s)

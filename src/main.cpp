@@ -1,15 +1,22 @@
+#include "base/log.h"
 #include "core/engine.h"
+#include "core/startup_failure.h"
 
 namespace {
 
 int runDemo() {
-    Engine engine;
-    if (!engine.init()) {
-        return 1;
+    copyStderrLines(true);
+    {
+        Engine engine;
+        if (engine.init()) {
+            copyStderrLines(false);
+            engine.run();
+            engine.shutdown();
+            return 0;
+        }
     }
-    engine.run();
-    engine.shutdown();
-    return 0;
+    showStartupFailure(copiedStderrLines());
+    return 1;
 }
 
 } // namespace

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The Windows executable end to end under Wine in a virtual X server: it opens
 # its full-screen window, renders, runs on silently without a sound device,
-# logs only tagged lines and quits with 0 on Escape; the damaged-archive build
-# refuses to start with 1.
+# logs only tagged lines and quits with 0 on Escape; it carries its icon and
+# version information; the damaged-archive build refuses to start with 1 and
+# shows its stderr lines in a message box.
 #
 #   bash tests/e2e/windows_exe.sh QUEX_INVI.EXE QUEX_INVI_CORRUPT.EXE WINEPREFIX
 set -uo pipefail
@@ -27,6 +28,16 @@ if [[ ! -f $WINEPREFIX/.quex-ready ]]; then
   "$WINESERVER" -w
   touch "$WINEPREFIX/.quex-ready"
 fi
+
+# The icon (its images and their group) and the version information that
+# Explorer shows, as resource types 3, 14 and 16.
+types=$(x86_64-w64-mingw32-objdump -p "$demo" |
+  sed -n 's/^[0-9a-f]\{3\}   Entry: ID: 0x0000\(..\),.*/\1/p' | paste -sd ' ')
+[[ "$types" == "03 0e 10" ]] || fail "resource types $types, not icon, icon group and version"
+version=$(sed -n 's/^project(quex_invi VERSION \([0-9.]*\).*/\1/p' "$(dirname "$0")/../../CMakeLists.txt")
+strings -el "$demo" | grep -A1 -x ProductVersion | grep -qx "$version" ||
+  fail "the version resource does not give version $version"
+echo "ok: icon and version $version in the resources"
 
 "$WINE" "$demo" 2>"$work/stderr" &
 pid=$!
@@ -60,13 +71,36 @@ if grep -vqE '^\[[A-Za-z0-9]+\] ' "$work/stderr"; then
 fi
 echo "ok: Escape quit with 0; stderr: $(paste -sd '|' "$work/stderr")"
 
-"$WINE" "$corrupt" 2>"$work/corrupt_stderr"
-code=$?
+# The damaged build shows its stderr lines in a message box, which blocks
+# until it is dismissed. Wine's msgbox trace gives the box's text.
+WINEDEBUG=-all,trace+msgbox "$WINE" "$corrupt" 2>"$work/corrupt_stderr" &
+pid=$!
+box=""
+for _ in $(seq 1 120); do
+  for id in $(xdotool search --onlyvisible --name '^quex_invi$' 2>/dev/null); do
+    width=$(xdotool getwindowgeometry --shell "$id" | sed -n 's/^WIDTH=//p')
+    ((width < 1280)) && box=$id
+  done
+  [[ -n "$box" ]] && break
+  kill -0 "$pid" 2>/dev/null || break
+  sleep 0.25
+done
+[[ -n "$box" ]] || fail "damaged archive: no message box: $(cat "$work/corrupt_stderr")"
+xdotool mousemove --window "$box" 10 10 click 1
+sleep 0.5
+tap_key Return
+wait_exit "$pid" 30
+code=$EXIT_CODE
 sed -i 's/\r$//' "$work/corrupt_stderr"
+box_text=$(sed -n 's/^[0-9a-f]*:trace:msgbox:MSGBOX_OnInit L"\(.*\)"$/\1/p' "$work/corrupt_stderr")
+sed -i '/^[0-9a-f]*:trace:msgbox:/d' "$work/corrupt_stderr"
 [[ "$code" == 1 ]] || fail "damaged archive: exit code $code"
 grep -qx "\[Engine\] failed to unpack embedded assets" "$work/corrupt_stderr" ||
   fail "damaged archive: message missing: $(cat "$work/corrupt_stderr")"
 if grep -vqE '^\[[A-Za-z0-9]+\] ' "$work/corrupt_stderr"; then
   fail "damaged archive: untagged lines: $(cat "$work/corrupt_stderr")"
 fi
-echo "ok: damaged archive refused with exit code 1"
+expected="quex_invi could not start:\\n\\n$(sed 's/$/\\n/' "$work/corrupt_stderr" | tr -d '\n')"
+[[ "$box_text" == "$expected" ]] ||
+  fail "damaged archive: the message box says \"$box_text\", not \"$expected\""
+echo "ok: damaged archive refused with exit code 1; message box: $box_text"
