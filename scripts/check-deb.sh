@@ -2,9 +2,9 @@
 # Checks the Debian package on a fresh Debian 12 tree: builds the .deb here,
 # then, in the tree, installs it with apt (which must pull in every library it
 # needs, libGL included, which GLFW opens at run time), shows the desktop entry
-# and the icons it installed, and lints the shipped
-# script with quex_inspect from PATH; one scene rendered headless by
-# quex_bench shows the installed renderer works.
+# and the icons it installed, and lints the shipped script with quex_inspect
+# from PATH; one scene rendered headless by quex_bench shows the installed
+# renderer works.
 # Needs root (the fresh tree is a chroot).
 #
 #   bash scripts/check-deb.sh
