@@ -151,8 +151,8 @@ TEST_F(ToolsTest, CaptureCanvasIsTheDemosOwnCanvas) {
 
 TEST_F(ToolsTest, ProgressInALogIsPlainLinesEndingWithTheTotals) {
     // stderr is a file here, as in a CI log: no carriage-return redraws.
-    const ToolRun r = run(tool("quex_capture") + " --size 160x90 --out '" +
-                          (work / "p").string() + "' --from 90 --to 90.3 --preroll none");
+    const ToolRun r = run(tool("quex_capture") + " --size 160x90 --out '" + (work / "p").string() +
+                          "' --from 90 --to 90.3 --preroll none");
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.err.find('\r'), std::string::npos);
     EXPECT_NE(r.err.find("quex_capture: 10/19 frames (52 %)"), std::string::npos) << r.err;
