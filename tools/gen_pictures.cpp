@@ -9,6 +9,7 @@
 #include "pictures_raster.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <tuple>
 
@@ -1029,6 +1030,7 @@ int main(int argc, char** argv) {
 
     // The icon for the desktop's menus (hicolor sizes) and for the Windows executable.
     std::vector<Image> icons;
+    std::filesystem::create_directories(root + "/packaging/icons");
     for (int size : kIconSizes) {
         icons.push_back(appIcon(size, all[4].img, all[3].img));
         ok &= writePng(root + "/packaging/icons/quex-invi-" + std::to_string(size) + ".png",
