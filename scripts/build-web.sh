@@ -51,27 +51,9 @@ build_mpg123() {
   cp "$out/src/libmpg123/mpg123.h" "$src/src/libmpg123/fmt123.h" "$prefix/include/"
 }
 
-mkdir -p "$deps" "$prefix"
-for name in zlib mpg123; do
-  stamp=$prefix/.built-$name
-  if [[ -f $stamp ]]; then
-    continue
-  fi
-  ensure_deb_src
-  started=$SECONDS
-  fetch_source "$name"
-  rm -rf "$deps/build/$name"
-  "build_${name}"
-  touch "$stamp"
-  echo "build-web: $name built in $((SECONDS - started)) s"
-done
-
-# The packer runs here, on the build machine.
+build_dependencies build-web zlib mpg123
 host=$build/host
-mkdir -p "$host"
-if [[ ! -x $host/pack_assets || $root/tools/pack_assets.cpp -nt $host/pack_assets ]]; then
-  g++ -std=c++20 -O2 -Wall -Wextra -o "$host/pack_assets" "$root/tools/pack_assets.cpp" -lz
-fi
+build_host_packer "$host"
 
 emcmake cmake -S "$root" -B "$build/wasm" -DCMAKE_BUILD_TYPE=Release \
   -DQUEX_WEB_PREFIX="$prefix" -DQUEX_HOST_PACK_ASSETS="$host/pack_assets" \

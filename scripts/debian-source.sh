@@ -74,3 +74,35 @@ fetch_source() {
     done <"$dir/tree/debian/patches/series"
   fi
 }
+
+# Builds each named dependency once, from its source package, with the
+# caller's build_NAME; a stamp in $prefix marks it built. TAG starts the lines.
+build_dependencies() {
+  local tag=$1 name stamp started
+  shift
+  mkdir -p "$deps" "$prefix"
+  for name in "$@"; do
+    stamp=$prefix/.built-$name
+    if [[ -f $stamp ]]; then
+      continue
+    fi
+    ensure_deb_src
+    started=$SECONDS
+    fetch_source "$name"
+    rm -rf "$deps/build/$name"
+    "build_${name}"
+    touch "$stamp"
+    echo "$tag: $name built in $((SECONDS - started)) s"
+  done
+}
+
+# pack_assets for the build machine, in folder $1, rebuilt when its source is
+# newer: the archive is packed here, not on the target.
+build_host_packer() {
+  local host=$1 root
+  root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+  mkdir -p "$host"
+  if [[ ! -x $host/pack_assets || $root/tools/pack_assets.cpp -nt $host/pack_assets ]]; then
+    g++ -std=c++20 -O2 -Wall -Wextra -o "$host/pack_assets" "$root/tools/pack_assets.cpp" -lz
+  fi
+}

@@ -71,3 +71,14 @@ use_wine() {
   WINE=$(dpkg -L wine64 | grep -m 1 '/wine64$') || fail "wine64 is not installed"
   WINESERVER=$(dirname "$WINE")/wineserver
 }
+
+# The live preview and the recording reader of the build the demo ($1) is in,
+# and a scratch folder $work removed at exit.
+use_preview() {
+  build=$(dirname "$(realpath "$1")")
+  preview=$build/tools/quex_preview
+  segments=$build/tests/music_segments
+  [[ -x "$preview" ]] || fail "no $preview (tools not built)"
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+}

@@ -8,12 +8,7 @@ set -uo pipefail
 source "$(dirname "$0")/lib.sh"
 in_xvfb "$@"
 
-build=$(dirname "$(realpath "$1")")
-preview=$build/tools/quex_preview
-segments=$build/tests/music_segments
-[[ -x "$preview" ]] || fail "no $preview (tools not built)"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+use_preview "$1"
 script=$work/demo.txt
 out=$work/out.raw
 
