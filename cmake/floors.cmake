@@ -18,7 +18,7 @@
 set(QUEX_FLOOR_ROOT ${CMAKE_BINARY_DIR}/floors)
 
 # The browser build swaps these desktop sources for its own: the window and
-# the sound device (its process entry and frame loop are src/browser_main.cpp).
+# the sound device (its process entry and frame loop are src/core/browser_main.cpp).
 set(QUEX_DESKTOP_SOURCES core/window.cpp audio/sound_output_sdl.cpp audio/system_audio_log.cpp
                          render/headless_context.cpp)
 set(QUEX_BROWSER_SOURCES core/browser_window.cpp audio/sound_output_web_audio.cpp)
@@ -58,7 +58,9 @@ function(quex_floors)
     set(sources_${folder} ${sources})
     quex_floor_root(${folder} ${folder})
   endforeach()
-  list(REMOVE_ITEM sources_core ${CMAKE_SOURCE_DIR}/src/core/asset_archive.cpp)
+  # AssetArchive is a library of its own; the process entries are the programs'.
+  list(REMOVE_ITEM sources_core ${CMAKE_SOURCE_DIR}/src/core/asset_archive.cpp
+       ${CMAKE_SOURCE_DIR}/src/core/main.cpp ${CMAKE_SOURCE_DIR}/src/core/browser_main.cpp)
   quex_floor_root(assets core/asset_archive.h)
   quex_floor_root(script_entries script/script.h script/entry_records.h)
 

@@ -47,7 +47,7 @@ configure_file(${CMAKE_SOURCE_DIR}/cmake/windows/quex_invi.rc.in ${CMAKE_BINARY_
 # symbol table in what is shipped.
 foreach(variant quex_invi quex_invi_corrupt)
   string(REPLACE quex_invi quex_archive archive ${variant})
-  add_executable(${variant} WIN32 ${CMAKE_SOURCE_DIR}/src/main.cpp ${CMAKE_BINARY_DIR}/quex_invi.rc
+  add_executable(${variant} WIN32 ${CMAKE_SOURCE_DIR}/src/core/main.cpp ${CMAKE_BINARY_DIR}/quex_invi.rc
                             $<TARGET_OBJECTS:${archive}>)
   target_compile_options(${variant} PRIVATE -Wall -Wextra)
   target_link_libraries(${variant} PRIVATE quex_core)
