@@ -32,11 +32,10 @@ target_link_libraries(quex_web_deps INTERFACE ${QUEX_WEB_PREFIX}/lib/libmpg123.a
                                               ${QUEX_WEB_PREFIX}/lib/libz.a)
 quex_floors(EXTERNAL quex_web_deps)
 
-add_executable(quex_invi ${CMAKE_SOURCE_DIR}/src/browser_main.cpp $<TARGET_OBJECTS:quex_archive>)
+add_executable(quex_invi ${CMAKE_SOURCE_DIR}/src/core/browser_main.cpp $<TARGET_OBJECTS:quex_archive>)
 target_compile_options(quex_invi PRIVATE -Wall -Wextra)
 target_link_libraries(quex_invi PRIVATE quex_core)
 target_link_options(quex_invi PRIVATE ${QUEX_WEB_LINK_OPTIONS})
 set_target_properties(quex_invi PROPERTIES SUFFIX ".js" RUNTIME_OUTPUT_DIRECTORY ${QUEX_SITE})
-add_custom_command(
-  TARGET quex_invi POST_BUILD
-  COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/web/index.html ${QUEX_SITE}/index.html)
+# The page goes beside them, copied again whenever it changes.
+configure_file(${CMAKE_SOURCE_DIR}/web/index.html ${QUEX_SITE}/index.html COPYONLY)
