@@ -113,7 +113,19 @@ EM_JS(int, webAudioOpen, (int rate, int channels, int queuedFrames, void* output
             }
             registerProcessor("quex-output", QuexOutput);`;
         const url = URL.createObjectURL(new Blob([processor], {type: "text/javascript"}));
-        context.audioWorklet.addModule(url).then(() => {
+        // A module load can be aborted, by a context closed under it or by the
+        // browser itself: the first is no fault, the second is tried again.
+        const load = (tries) => context.audioWorklet.addModule(url).catch((error) => {
+            if (sound.closed) {
+                return Promise.reject(error);
+            }
+            if (tries > 1) {
+                return load(tries - 1);
+            }
+            console.error("[Audio] sound worklet failed: " + error.message);
+            return Promise.reject(error);
+        });
+        load(3).then(() => {
             if (sound.closed) {
                 return;
             }
@@ -136,7 +148,7 @@ EM_JS(int, webAudioOpen, (int rate, int channels, int queuedFrames, void* output
                 node.port.postMessage(samples, [samples.buffer]);
             };
             play(node);
-        });
+        }, () => {});
     } else {
         let size = 256;
         while (size < queuedFrames / 2) {
