@@ -35,7 +35,7 @@ target_link_libraries(
                               version uuid advapi32 setupapi shlwapi)
 quex_floors(EXTERNAL quex_windows_deps EXCLUDE render/headless_context.cpp)
 
-# The icon (drawn by tools/gen_pictures) and the version information, compiled
+# The icon (drawn by tools/pipeline/gen_pictures) and the version information, compiled
 # by mingw-w64's windres.
 enable_language(RC)
 set(QUEX_ICON_FILE ${CMAKE_SOURCE_DIR}/packaging/icons/quex_invi.ico)

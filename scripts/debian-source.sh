@@ -102,7 +102,7 @@ build_host_packer() {
   local host=$1 root
   root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
   mkdir -p "$host"
-  if [[ ! -x $host/pack_assets || $root/tools/pack_assets.cpp -nt $host/pack_assets ]]; then
-    g++ -std=c++20 -O2 -Wall -Wextra -o "$host/pack_assets" "$root/tools/pack_assets.cpp" -lz
+  if [[ ! -x $host/pack_assets || $root/tools/pipeline/pack_assets.cpp -nt $host/pack_assets ]]; then
+    g++ -std=c++20 -O2 -Wall -Wextra -o "$host/pack_assets" "$root/tools/pipeline/pack_assets.cpp" -lz
   fi
 }

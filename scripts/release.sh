@@ -104,7 +104,7 @@ fi
 if ((video)); then
   need_command ffmpeg ffmpeg
   # From 0 to the music's end: its last frame starts 1/60 s before it.
-  length=$("$tools/quex_music_levels" | awk '/^length/ {print $2}')
+  length=$("$tools/pipeline/quex_music_levels" | awk '/^length/ {print $2}')
   last=$(awk -v length_s="$length" 'BEGIN { printf "%.6f", length_s - 1 / 60 }')
   video_path=$dist/quex_invi-$version-1080p60.mp4
   frames_dir=$(mktemp -d)

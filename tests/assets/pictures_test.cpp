@@ -251,7 +251,7 @@ TEST(Pictures, CommittedPicturesMatchTheGenerator) {
     const char* buildDir = std::getenv("QUEX_BUILD_DIR");
     if (!buildDir)
         GTEST_SKIP() << "QUEX_BUILD_DIR not set";
-    const std::filesystem::path tool = std::filesystem::path(buildDir) / "tools" / "gen_pictures";
+    const std::filesystem::path tool = std::filesystem::path(buildDir) / "tools" / "pipeline" / "gen_pictures";
     if (!std::filesystem::exists(tool))
         GTEST_SKIP() << "generator not built";
     const auto out =
@@ -273,7 +273,7 @@ TEST(Pictures, CommittedPicturesMatchTheGenerator) {
         const unsigned char* b = AssetArchive::find((kDir + name).c_str(), &size);
         ASSERT_NE(b, nullptr) << name;
         EXPECT_EQ(slurp(e.path()), std::string(reinterpret_cast<const char*>(b), size))
-            << name << " is stale: run tools/make_pictures.sh";
+            << name << " is stale: run tools/pipeline/make_pictures.sh";
         ++files;
     }
     EXPECT_EQ(files, 11);

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Regenerates every generated asset byte for byte: the pictures, the font
 # atlas, the mask (with the review contact sheet) and the music. The shipped
-# script assets/demo.txt is written by hand. Usage: tools/make_assets.sh [BUILD_DIR]
+# script assets/demo.txt is written by hand. Usage: tools/pipeline/make_assets.sh [BUILD_DIR]
 set -euo pipefail
 here=$(dirname "$0")
 if [[ $# -gt 0 ]]; then

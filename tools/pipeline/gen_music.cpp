@@ -1,6 +1,6 @@
 // Renders the demo's music: an original track in A minor at 960/7 BPM
 // (one beat = 21000 samples at 48 kHz), arranged against the shipped script.
-// Writes a 16-bit stereo WAV; tools/make_music.sh encodes it to MP3.
+// Writes a 16-bit stereo WAV; tools/pipeline/make_music.sh encodes it to MP3.
 //
 // The beat grid starts at 0.0625 s so that beat 121 lands on 53.0 s (the loop
 // point) and beat 441 on 193.0 s (the end): the last 80 bars flow straight
