@@ -189,7 +189,7 @@ class Preview {
     Engine engine;
     std::string scriptPath;
     FileWatch watch;
-    std::string lastBytes; // of the script file as last read
+    std::string lastBytes; // of the script file as last accepted
     bool pending = false;
     double lastEvent = 0.0;
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -209,24 +210,45 @@ bool Script::namesEntry(const char* line) {
 }
 
 bool Script::load(const char* path, DemoScript& script, int* rejectedLines) {
-    std::FILE* file = std::fopen(path, "r");
+    std::FILE* file = std::fopen(path, "rb");
     if (file == nullptr) {
         logLine(stderr, "[Script] cannot open: %s\n", path);
         return false;
     }
+    std::string bytes;
+    char buffer[65536];
+    std::size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+        bytes.append(buffer, n);
+    }
+    std::fclose(file);
+    return loadFileBytes(bytes.data(), bytes.size(), script, rejectedLines);
+}
+
+bool Script::loadFileBytes(const char* bytes, std::size_t size, DemoScript& script,
+                           int* rejectedLines) {
     script = DemoScript{};
     if (rejectedLines != nullptr) {
         *rejectedLines = 0;
     }
     char line[kLineBuffer];
-    while (std::fgets(line, sizeof line, file) != nullptr) {
+    std::size_t pos = 0;
+    while (pos < size) {
+        // As fgets reads a file: up to and with the line feed, at most a
+        // buffer less one, so an over-long line goes on as the next.
+        std::size_t length = std::min(size - pos, kLineBuffer - 1);
+        if (const void* found = std::memchr(bytes + pos, '\n', length)) {
+            length = static_cast<std::size_t>(static_cast<const char*>(found) - (bytes + pos)) + 1;
+        }
+        std::memcpy(line, bytes + pos, length);
+        line[length] = '\0';
+        pos += length;
         const int before = script.nextId;
         parseLine(line, script);
         if (rejectedLines != nullptr && script.nextId == before && namesEntry(line)) {
             ++*rejectedLines;
         }
     }
-    std::fclose(file);
     finish(script);
     return true;
 }

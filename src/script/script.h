@@ -81,6 +81,10 @@ class Script {
     // rejectedLines, when given, counts the entry lines that were refused
     // (each has logged why).
     static bool load(const char* path, DemoScript& script, int* rejectedLines = nullptr);
+    // The bytes of a script file, split into lines exactly as load splits the
+    // file: for a caller that has read (and checked) them itself.
+    static bool loadFileBytes(const char* bytes, std::size_t size, DemoScript& script,
+                              int* rejectedLines = nullptr);
     static bool load_mem(const char* bytes, std::size_t size, DemoScript& script);
     static void parseLine(const char* line, DemoScript& script);
     // Whether the line starts with a keyword that makes an entry, so that a

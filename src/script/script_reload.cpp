@@ -90,57 +90,51 @@ ScriptChanges compareScripts(const DemoScript& before, const DemoScript& after) 
 
 bool readScriptUpdate(const char* path, const std::function<bool(const char*)>& knownScene,
                       DemoScript& out, std::string* lastBytes) {
-    // Looked at first, so the reason can be told; the parser would only say
-    // it cannot open the file, and would read a folder as an empty script.
-    struct stat st {};
-    if (::stat(path, &st) != 0) {
+    // One read, at most one byte past the limit: the checks below and the
+    // parser see the same save, and a file that grew meanwhile is refused
+    // rather than read whole.
+    std::FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) {
         logLine(stderr, "[Reload] cannot read %s: %s; keeping the last good script\n", path,
                 std::strerror(errno));
         return false;
     }
-    if (!S_ISREG(st.st_mode)) {
+    // A folder opens too; the parser would read it as an empty script.
+    struct stat st {};
+    const bool regular = ::fstat(fileno(file), &st) == 0 && S_ISREG(st.st_mode);
+    std::string bytes;
+    if (regular) {
+        bytes.resize(kMaxScriptBytes + 1);
+        bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
+    }
+    std::fclose(file);
+    if (!regular) {
         logLine(stderr, "[Reload] %s is not a file; keeping the last good script\n", path);
         return false;
     }
-    if (st.st_size == 0) {
+    if (bytes.empty()) {
         logLine(stderr, "[Reload] %s is empty; keeping the last good script\n", path);
         return false;
     }
-    if (static_cast<std::uintmax_t>(st.st_size) > kMaxScriptBytes) {
+    if (bytes.size() > kMaxScriptBytes) {
         logLine(stderr,
                 "[Reload] %s is %lld bytes, over the %zu a script may have; keeping the last good "
                 "script\n",
-                path, static_cast<long long>(st.st_size), kMaxScriptBytes);
+                path,
+                std::max(static_cast<long long>(st.st_size), static_cast<long long>(bytes.size())),
+                kMaxScriptBytes);
         return false;
     }
-    std::string bytes;
-    if (std::FILE* file = std::fopen(path, "rb")) {
-        char buffer[65536];
-        std::size_t n = 0;
-        while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0 &&
-               bytes.size() <= kMaxScriptBytes) {
-            bytes.append(buffer, n);
-        }
-        std::fclose(file);
-    } else {
-        logLine(stderr, "[Reload] cannot read %s: %s; keeping the last good script\n", path,
-                std::strerror(errno));
+    // A save that leaves the playing script's bytes as they were (or a touch)
+    // is no news. Only accepted bytes are remembered: a refused save saved
+    // again, once the image it missed is there, is read again.
+    if (lastBytes != nullptr && bytes == *lastBytes) {
         return false;
-    }
-    if (lastBytes != nullptr) {
-        // A save that changed nothing (or a touch) is no news.
-        if (bytes == *lastBytes) {
-            return false;
-        }
-        *lastBytes = bytes;
     }
 
     DemoScript next;
     int refused = 0;
-    if (!Script::load(path, next, &refused)) {
-        logLine(stderr, "[Reload] keeping the last good script\n");
-        return false;
-    }
+    Script::loadFileBytes(bytes.data(), bytes.size(), next, &refused);
     if (refused > 0) {
         logLine(stderr, "[Reload] %s: %d line%s refused; keeping the last good script\n", path,
                 refused, refused == 1 ? "" : "s");
@@ -187,5 +181,8 @@ bool readScriptUpdate(const char* path, const std::function<bool(const char*)>& 
         }
     }
     out = std::move(next);
+    if (lastBytes != nullptr) {
+        *lastBytes = std::move(bytes);
+    }
     return true;
 }

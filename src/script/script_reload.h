@@ -27,7 +27,9 @@ constexpr std::size_t kMaxScriptBytes = 1u << 20;
 // the file cannot be read, is empty (an editor half-way through writing it)
 // or larger than kMaxScriptBytes, has lines the parser refused, names a scene
 // that knownScene does not know, or names an image or font that cannot be
-// loaded. With `lastBytes`, a file holding exactly those bytes is passed over
-// without a word (false), and otherwise they become the file's.
+// loaded. The file is read once and those bytes are what is checked and
+// parsed. With `lastBytes` (the bytes last accepted), a file holding exactly
+// those is passed over without a word (false); bytes that are accepted
+// replace them, refused ones do not.
 bool readScriptUpdate(const char* path, const std::function<bool(const char*)>& knownScene,
                       DemoScript& out, std::string* lastBytes = nullptr);

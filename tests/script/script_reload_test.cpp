@@ -131,3 +131,42 @@ TEST(ScriptReload, KeepsTheLastGoodScriptWhenTheFileCannotBeUsed) {
     EXPECT_EQ(same.take(), "");
     unlink(path.c_str());
 }
+
+// A save refused for an image that is missing is read again when saved
+// unchanged once the image is there; only accepted bytes are "no news".
+TEST(ScriptReload, ASaveRefusedForAMissingImageIsTakenOnceTheImageIsThere) {
+    char folder[] = "/tmp/quex_reload_fix_XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string script = std::string(folder) + "/demo.txt";
+    const std::string image = std::string(folder) + "/late.png";
+    const std::string text = "overlay " + image + " 0.0 0.0 0 60 0 0\n";
+    auto save = [&script, &text] {
+        std::FILE* f = std::fopen(script.c_str(), "wb");
+        std::fwrite(text.data(), 1, text.size(), f);
+        std::fclose(f);
+    };
+    DemoScript playing;
+    std::string accepted;
+    save();
+    {
+        StderrCapture err;
+        EXPECT_FALSE(readScriptUpdate(script.c_str(), anyScene, playing, &accepted));
+        EXPECT_NE(err.take().find("cannot load " + image), std::string::npos);
+    }
+    std::FILE* png = std::fopen("assets/textures/logo.png", "rb");
+    ASSERT_NE(png, nullptr) << "run from the source folder";
+    std::string bytes(1 << 20, '\0');
+    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), png));
+    std::fclose(png);
+    std::FILE* out = std::fopen(image.c_str(), "wb");
+    std::fwrite(bytes.data(), 1, bytes.size(), out);
+    std::fclose(out);
+
+    save();
+    EXPECT_TRUE(readScriptUpdate(script.c_str(), anyScene, playing, &accepted));
+    EXPECT_EQ(playing.overlays.size(), 1u);
+    EXPECT_EQ(accepted, text);
+    unlink(image.c_str());
+    unlink(script.c_str());
+    rmdir(folder);
+}
