@@ -1,10 +1,18 @@
 #include "base/file_watch.h"
+#include "support/stderr_capture.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -16,6 +24,16 @@ void writeFile(const std::string& path, const char* text) {
     std::fclose(f);
 }
 
+// A folder of its own, removed with what it holds.
+struct TempFolder {
+    std::string dir;
+    TempFolder() {
+        char name[] = "/tmp/file_watch_XXXXXX";
+        dir = mkdtemp(name) != nullptr ? name : "";
+    }
+    ~TempFolder() { std::filesystem::remove_all(dir); }
+};
+
 } // namespace
 
 TEST(FileWatch, SeesEveryWayAnEditorSavesButNotItsNeighbours) {
@@ -26,7 +44,7 @@ TEST(FileWatch, SeesEveryWayAnEditorSavesButNotItsNeighbours) {
     writeFile(path, "fps 60\n");
 
     FileWatch watch;
-    ASSERT_TRUE(watch.start(path));
+    watch.start(path);
     EXPECT_FALSE(watch.poll());
 
     writeFile(path, "fps 50\n"); // in place
@@ -62,7 +80,7 @@ TEST(FileWatch, FollowsALinkToItsFileAndAFolderThatIsReplaced) {
     ASSERT_EQ(symlink("edit/demo.txt", link.c_str()), 0);
 
     FileWatch watch;
-    ASSERT_TRUE(watch.start(link));
+    watch.start(link);
     writeFile(dir + "/edit/demo.txt", "fps 50\n"); // the file the link names
     EXPECT_TRUE(watch.poll());
     writeFile(dir + "/edit/notes.txt", "x\n");
@@ -95,4 +113,81 @@ TEST(FileWatch, FollowsALinkToItsFileAndAFolderThatIsReplaced) {
     for (const char* d : {"/edit", "/old", "/other", ""}) {
         rmdir((dir + d).c_str());
     }
+}
+
+TEST(FileWatch, WithoutInotifyWatchesItSaysSoOnceAndLooksAtTheFile) {
+    TempFolder t;
+    const std::string path = t.dir + "/demo.txt";
+    writeFile(path, "fps 60\n");
+    FileWatch watch;
+    watch.failWatchesWith(ENOSPC); // as when an IDE holds every watch the user may have
+    StderrCapture err;
+    watch.start(path);
+    const std::string log = err.take();
+    EXPECT_NE(log.find("No space left on device"), std::string::npos) << log;
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
+
+    writeFile(path, "fps 50\n"); // the same size
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    EXPECT_TRUE(watch.poll());
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    EXPECT_FALSE(watch.poll());
+}
+
+TEST(FileWatch, ASaveLostToAFullEventQueueIsStillSeen) {
+    int limit = 0;
+    std::ifstream("/proc/sys/fs/inotify/max_queued_events") >> limit;
+    if (limit <= 0 || limit > 100000) {
+        GTEST_SKIP() << "inotify queue of " << limit << " events";
+    }
+    TempFolder t;
+    const std::string path = t.dir + "/demo.txt";
+    writeFile(path, "fps 60\n");
+    FileWatch watch;
+    watch.start(path);
+    // Two events a file (created, closed): the queue is full before the save.
+    for (int i = 0; i <= limit / 2; ++i) {
+        ::close(::open((t.dir + "/f" + std::to_string(i)).c_str(), O_CREAT | O_WRONLY, 0644));
+    }
+    writeFile(path, "fps 50\n");
+    EXPECT_TRUE(watch.poll());
+}
+
+TEST(FileWatch, ALinkWhoseFolderIsMadeAgainIsFollowedWhereItPoints) {
+    TempFolder t;
+    const std::string& dir = t.dir;
+    for (const char* d : {"/edit", "/other", "/l"}) {
+        ASSERT_EQ(mkdir((dir + d).c_str(), 0755), 0);
+    }
+    writeFile(dir + "/edit/demo.txt", "fps 60\n");
+    writeFile(dir + "/other/demo.txt", "fps 60\n");
+    ASSERT_EQ(symlink("../edit/demo.txt", (dir + "/l/demo.txt").c_str()), 0);
+    FileWatch watch;
+    watch.start(dir + "/l/demo.txt");
+
+    ASSERT_EQ(std::rename((dir + "/l").c_str(), (dir + "/gone").c_str()), 0);
+    EXPECT_TRUE(watch.poll());
+    ASSERT_EQ(mkdir((dir + "/l").c_str(), 0755), 0);
+    ASSERT_EQ(symlink("../other/demo.txt", (dir + "/l/demo.txt").c_str()), 0);
+    EXPECT_TRUE(watch.poll());
+    writeFile(dir + "/other/demo.txt", "fps 50\n");
+    EXPECT_TRUE(watch.poll());
+    writeFile(dir + "/edit/demo.txt", "fps 40\n");
+    EXPECT_FALSE(watch.poll());
+}
+
+TEST(FileWatch, TwoSpellingsOfOneFolderAreOne) {
+    TempFolder t;
+    const std::string link = t.dir + "/demo.txt";
+    writeFile(t.dir + "/a.txt", "fps 60\n");
+    writeFile(t.dir + "/b.txt", "fps 60\n");
+    ASSERT_EQ(symlink((t.dir + "/./a.txt").c_str(), link.c_str()), 0);
+    FileWatch watch;
+    watch.start(link);
+
+    ASSERT_EQ(unlink(link.c_str()), 0);
+    ASSERT_EQ(symlink("b.txt", link.c_str()), 0);
+    EXPECT_TRUE(watch.poll());
+    writeFile(t.dir + "/b.txt", "fps 50\n");
+    EXPECT_TRUE(watch.poll());
 }
