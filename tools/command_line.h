@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #ifndef QUEX_VERSION
 #error "the build defines QUEX_VERSION (CMakeLists.txt)"
@@ -50,4 +51,21 @@ inline bool answeredHelpOrVersion(int argc, char** argv, const ToolHelp& help) {
         }
     }
     return false;
+}
+
+// The start of every tool's main: --help and --version are answered (status 0);
+// otherwise `parse` fills the options, and when it refuses an argument (having
+// said why) the usage follows on standard error (status 2). Returns the status
+// to exit with, or nothing when the tool goes on.
+template <class Options>
+std::optional<int> readCommandLine(int argc, char** argv, const ToolHelp& help,
+                                   bool (*parse)(int, char**, Options&), Options& options) {
+    if (answeredHelpOrVersion(argc, argv, help)) {
+        return 0;
+    }
+    if (!parse(argc, argv, options)) {
+        std::fputs(help.usage, stderr);
+        return 2;
+    }
+    return std::nullopt;
 }

@@ -381,13 +381,9 @@ bool captureFrames(Capture& capture, const Options& o, const FramePlan& plan, st
 } // namespace
 
 int main(int argc, char** argv) {
-    if (answeredHelpOrVersion(argc, argv, kHelp)) {
-        return 0;
-    }
     Options o;
-    if (!parseOptions(argc, argv, o)) {
-        std::fputs(kUsage, stderr);
-        return 2;
+    if (const std::optional<int> done = readCommandLine(argc, argv, kHelp, parseOptions, o)) {
+        return *done;
     }
     if (!o.video.empty() && !commandExists("ffmpeg")) {
         std::fprintf(stderr, "quex_capture: --video needs ffmpeg, which is not installed\n");

@@ -345,13 +345,9 @@ class PreviewHost final : public FrameHost {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (answeredHelpOrVersion(argc, argv, kHelp)) {
-        return 0;
-    }
     Options o;
-    if (!parseOptions(argc, argv, o)) {
-        std::fputs(kUsage, stderr);
-        return 2;
+    if (const std::optional<int> done = readCommandLine(argc, argv, kHelp, parseOptions, o)) {
+        return *done;
     }
     WindowState state;
     GLFWwindow* window = openWindow(o, state);
