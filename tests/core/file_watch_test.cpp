@@ -6,7 +6,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -145,9 +144,13 @@ TEST(FileWatch, ASaveLostToAFullEventQueueIsStillSeen) {
     writeFile(path, "fps 60\n");
     FileWatch watch;
     watch.start(path);
-    // Two events a file (created, closed): the queue is full before the save.
-    for (int i = 0; i <= limit / 2; ++i) {
-        ::close(::open((t.dir + "/f" + std::to_string(i)).c_str(), O_CREAT | O_WRONLY, 0644));
+    // The queue is full before the save: a change of mode is one event, and
+    // two files taking turns keep the kernel from merging them.
+    const std::string others[] = {t.dir + "/a", t.dir + "/b"};
+    writeFile(others[0], "");
+    writeFile(others[1], "");
+    for (int i = 0; i <= limit; ++i) {
+        chmod(others[i % 2].c_str(), (i / 2) % 2 != 0 ? 0600 : 0644);
     }
     writeFile(path, "fps 50\n");
     EXPECT_TRUE(watch.poll());
