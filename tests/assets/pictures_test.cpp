@@ -251,7 +251,8 @@ TEST(Pictures, CommittedPicturesMatchTheGenerator) {
     const char* buildDir = std::getenv("QUEX_BUILD_DIR");
     if (!buildDir)
         GTEST_SKIP() << "QUEX_BUILD_DIR not set";
-    const std::filesystem::path tool = std::filesystem::path(buildDir) / "tools" / "pipeline" / "gen_pictures";
+    const std::filesystem::path tool =
+        std::filesystem::path(buildDir) / "tools" / "pipeline" / "gen_pictures";
     if (!std::filesystem::exists(tool))
         GTEST_SKIP() << "generator not built";
     const auto out =
