@@ -2,6 +2,7 @@
 #include "core/engine.h"
 
 #include <GLFW/glfw3.h>
+#include <cstdint>
 #include <emscripten.h>
 #include <emscripten/html5.h>
 #include <memory>
@@ -9,8 +10,9 @@
 // The browser's process entry and frame loop. The page calls quex_start on
 // the click that starts the demo; from then on the browser's animation frames
 // drive Engine::step, at most 60 a second. When the run ends (Escape, or the
-// page leaving full screen) everything is released and the page is told, so
-// that the next click starts afresh at demo time 0.
+// page ending it: full screen left, a lost WebGL context, a two-finger tap)
+// everything is released and the page is told, so that the next click starts
+// afresh at demo time 0 through the same init paths.
 
 namespace {
 
@@ -35,13 +37,28 @@ class AnimationFrameHost final : public FrameHost {
     Engine& engine;
 };
 
+// A frame gap longer than this is no GPU's doing: the page tells the viewer.
+constexpr double kSlowFrameMs = 500.0;
+
 struct Run {
     Engine engine;
     AnimationFrameHost host{engine};
     double lastTarget = 0.0;
+    double lastStepMs = -1.0;
 };
 
 std::unique_ptr<Run> run;
+// Which run an animation frame loop belongs to: a run ended outside a frame
+// leaves its loop scheduled, and that loop must not drive the next run.
+std::intptr_t runNumber = 0;
+
+// clang-format off
+EM_JS(void, tellSlowFrame, (double gapMs), {
+    if (Module.onSlowFrame) {
+        Module.onSlowFrame(gapMs);
+    }
+});
+// clang-format on
 
 void finish() {
     run->engine.shutdown();
@@ -53,14 +70,18 @@ void finish() {
     });
 }
 
-EM_BOOL animationFrame(double timeMs, void*) {
-    if (!run) {
+EM_BOOL animationFrame(double timeMs, void* loop) {
+    if (!run || reinterpret_cast<std::intptr_t>(loop) != runNumber) {
         return EM_FALSE;
     }
     if (!run->engine.window.shouldClose()) {
         if (!animationFrameDue(run->lastTarget, timeMs / 1000.0)) {
             return EM_TRUE;
         }
+        if (run->lastStepMs >= 0.0 && timeMs - run->lastStepMs > kSlowFrameMs) {
+            tellSlowFrame(timeMs - run->lastStepMs);
+        }
+        run->lastStepMs = timeMs;
         run->engine.step(run->host);
     }
     if (run->engine.window.shouldClose()) {
@@ -90,14 +111,23 @@ extern "C" EMSCRIPTEN_KEEPALIVE int quex_start(double startAt) {
         run->engine.seek(startAt, glfwGetTime());
     }
     run->lastTarget = emscripten_get_now() / 1000.0 - 1.0;
-    emscripten_request_animation_frame_loop(animationFrame, nullptr);
+    emscripten_request_animation_frame_loop(animationFrame, reinterpret_cast<void*>(++runNumber));
     return 1;
 }
 
-// Ends the run after the current frame, as Escape does.
+// Ends the run now, music included: a hidden tab gets no animation frame to
+// end it in, and a lost context draws nothing more.
 extern "C" EMSCRIPTEN_KEEPALIVE void quex_stop() {
     if (run) {
-        glfwSetWindowShouldClose(run->engine.window.handle, GLFW_TRUE);
+        finish();
+    }
+}
+
+// P's press, for a page without a keyboard (a tap).
+extern "C" EMSCRIPTEN_KEEPALIVE void quex_toggle_pause() {
+    if (run) {
+        run->engine.window.keys.onKey(GLFW_KEY_P, GLFW_PRESS);
+        run->engine.window.keys.onKey(GLFW_KEY_P, GLFW_RELEASE);
     }
 }
 

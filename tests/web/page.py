@@ -81,9 +81,9 @@ class Browser:
         self.session = None
         self.console = []
         self.exceptions = []
-        target = self.call("Target.createTarget", {"url": "about:blank"})["targetId"]
+        self.target = self.call("Target.createTarget", {"url": "about:blank"})["targetId"]
         self.session = self.call("Target.attachToTarget",
-                                 {"targetId": target, "flatten": True})["sessionId"]
+                                 {"targetId": self.target, "flatten": True})["sessionId"]
         self.call("Runtime.enable")
         self.call("Log.enable")
         self.call("Page.enable")
@@ -169,6 +169,24 @@ class Browser:
         for kind in ("keyDown", "keyUp"):
             self.call("Input.dispatchKeyEvent",
                       {"type": kind, "key": key, "code": code, "windowsVirtualKeyCode": key_code})
+
+    def tap(self, points):
+        """A tap with one finger at each (x, y)."""
+        touches = [{"x": x, "y": y, "id": i} for i, (x, y) in enumerate(points)]
+        self.call("Input.dispatchTouchEvent", {"type": "touchStart", "touchPoints": touches})
+        self.call("Input.dispatchTouchEvent", {"type": "touchEnd", "touchPoints": []})
+
+    def hide(self, hidden=True):
+        """Hides the page behind another tab, or shows it again."""
+        session, self.session = self.session, None
+        try:
+            if hidden:
+                other = self.call("Target.createTarget", {"url": "about:blank"})["targetId"]
+                self.call("Target.activateTarget", {"targetId": other})
+            else:
+                self.call("Target.activateTarget", {"targetId": self.target})
+        finally:
+            self.session = session
 
     def screenshot(self, path):
         data = self.call("Page.captureScreenshot", {"format": "png"})["data"]

@@ -2,12 +2,18 @@
 """The browser build end to end in headless Chromium: the start screen, the
 click that starts the demo with its sound, frames in the smoke and road
 scenes, P, Escape and a second start, the road's colours against a native
-capture, and nothing in the console but tagged log lines and no WebGL error.
+capture, and nothing in the console but tagged log lines and no WebGL error;
+then the page's troubles: a missing or damaged program and no WebGL 2 said on
+the page, a lost WebGL context, a run ended in a hidden tab, a portrait
+viewport.
 
-    tests/web/page_test.py SITE_DIR QUEX_CAPTURE
+    tests/web/page_test.py SITE_DIR QUEX_CAPTURE [PART...]
+
+PART picks some of: demo, failures, troubles (all by default).
 """
 
 import os
+import shutil
 import statistics
 import subprocess
 import sys
@@ -61,15 +67,19 @@ def offset(browser):
 
 def start(browser, url, label):
     browser.open(url)
-    check(browser.wait_for(START_SCREEN, 60) is not None, label + ": the start screen")
+    if not check(browser.wait_for(START_SCREEN, 60) is not None, label + ": the start screen"):
+        print("the page says:", browser.js("document.getElementById('start').innerText"))
+    # This machine renders without a GPU: the page says so over the picture,
+    # which would spoil the comparisons of pictures.
+    browser.js("document.head.insertAdjacentHTML('beforeend',"
+               " '<style>#notice { visibility: hidden }</style>')")
     clicked = time.monotonic()
-    browser.click(400, 300)
+    browser.click(*browser.js("[innerWidth / 2, innerHeight / 2]"))
     first = browser.wait_for("window.__frames > 0", 180)
     return time.monotonic() - clicked if first else None
 
 
-def main():
-    site, capture = sys.argv[1], sys.argv[2]
+def demo(site, capture):
     work = tempfile.mkdtemp(prefix="quex-web-")
     server = Server(site)
     browser = Browser()
@@ -163,6 +173,31 @@ def main():
             print("pictures kept in", work)
         else:
             subprocess.run(["rm", "-rf", work])
+
+
+FAILED = "document.getElementById('message').classList.contains('failed') && " \
+         "document.getElementById('message').textContent"
+
+
+def failures_said(site):
+    """No failure leaves the page at "loading...": each is said in words."""
+    work = tempfile.mkdtemp(prefix="quex-web-")
+    for name in ("index.html", "quex_invi.js"):
+        shutil.copy(os.path.join(site, name), work)
+    server = Server(work)
+    browser = Browser(width=640, height=360)
+    try:
+        for case, damage in (("missing", None), ("damaged", b"\0asm\1\0\0\0" + b"\7" * 999)):
+            if damage:
+                with open(os.path.join(work, "quex_invi.wasm"), "wb") as f:
+                    f.write(damage)
+            browser.open(server.url + "index.html")
+            said = browser.wait_for(FAILED, 30)
+            check(said is not None, "a %s program is said on the page (%s)" % (case, said))
+    finally:
+        browser.close()
+        server.close()
+        shutil.rmtree(work)
     # Without WebGL 2 the page says so instead of showing a black canvas.
     server = Server(site)
     browser = Browser(flags=["--disable-webgl2"])
@@ -174,6 +209,101 @@ def main():
     finally:
         browser.close()
         server.close()
+
+
+def troubles(site):
+    """A portrait viewport, a run ended in a hidden tab, a lost context."""
+    work = tempfile.mkdtemp(prefix="quex-web-")
+    server = Server(site)
+    browser = Browser(width=640, height=360)
+    try:
+        check(start(browser, server.url + "index.html?start=10", "troubles") is not None,
+              "troubles: frames after the click")
+        # Portrait: the picture keeps 16:9 between black bars above and below.
+        browser.call("Emulation.setDeviceMetricsOverride",
+                     {"width": 360, "height": 640, "deviceScaleFactor": 1, "mobile": False})
+        box = browser.wait_for("Module.canvas.width === 360 && (() => {"
+                               " const r = Module.canvas.getBoundingClientRect();"
+                               " return [r.left, r.top, r.width, r.height,"
+                               " Module.canvas.height]; })()", 30)
+        browser.pump(1.0)
+        shot = os.path.join(work, "portrait.png")
+        browser.screenshot(shot)
+        bars = [subprocess.run(["convert", shot, "-crop", "360x200+0+%d" % y, "-format",
+                                "%[fx:maxima]", "info:"], capture_output=True,
+                               text=True).stdout for y in (0, 440)]
+        middle = subprocess.run(["convert", shot, "-crop", "360x200+0+220", "-format",
+                                 "%[fx:mean]", "info:"], capture_output=True, text=True).stdout
+        check(box is not None and abs(box[2] / box[3] - 16 / 9) < 0.01 and box[0] == 0 and
+              abs(box[1] - (640 - box[3]) / 2) < 1 and abs(box[4] - 360 * 9 / 16) < 1 and
+              bars == ["0", "0"] and float(middle or 0) > 0.02,
+              "portrait: 16:9 between black bars (box %s, bars %s, picture %s)" %
+              (box, bars, middle))
+
+        # Touch: a tap pauses, another resumes, a tap with two fingers ends.
+        browser.tap([(180, 320)])
+        browser.pump(0.5)
+        frozen = browser.js(TIME)
+        browser.pump(1.0)
+        paused = browser.js(TIME) == frozen
+        browser.tap([(180, 320)])
+        browser.pump(1.0)
+        check(paused and browser.js(TIME) > frozen, "a tap pauses and resumes")
+        browser.tap([(150, 320), (210, 320)])
+        check(browser.wait_for(START_SCREEN, 10) is not None, "a two-finger tap ends the run")
+        browser.click(*browser.js("[innerWidth / 2, innerHeight / 2]"))
+        browser.wait_for("%s > 2" % FRAMES, 120)
+
+        # Switching tabs leaves full screen and so ends the run: its sound
+        # closes at once, though a hidden tab gets no animation frame.
+        check(browser.js("document.fullscreenElement !== null"), "the run is full screen")
+        browser.hide()
+        check(browser.wait_for("document.visibilityState === 'hidden'", 10) is not None,
+              "the tab is hidden")
+        time.sleep(0.5)
+        check(browser.js("!Module.quexSound && !document.body.classList.contains('running')"),
+              "a run ended by hiding its tab closes its sound")
+        browser.hide(False)
+
+        # A lost context ends the run and says so; once back, a start works.
+        browser.call("Emulation.setDeviceMetricsOverride",
+                     {"width": 640, "height": 360, "deviceScaleFactor": 1, "mobile": False})
+        check(browser.wait_for(START_SCREEN, 10) is not None, "the start screen again")
+        browser.click(*browser.js("[innerWidth / 2, innerHeight / 2]"))
+        browser.wait_for("%s > 2" % FRAMES, 120)
+        browser.js("window.__lose = Module.ctx.getExtension('WEBGL_lose_context');"
+                   "__lose.loseContext()")
+        said = browser.wait_for("!Module.quexSound && !document.body.classList."
+                                "contains('running') && document.getElementById('message')"
+                                ".textContent.includes('graphics were lost')", 10)
+        check(said is not None, "a lost context ends the run and says so")
+        browser.js("__lose.restoreContext()")
+        check(browser.wait_for(START_SCREEN, 10) is not None, "its return brings the start screen")
+        browser.click(*browser.js("[innerWidth / 2, innerHeight / 2]"))
+        browser.wait_for("%s > 2" % FRAMES, 120)
+        browser.pump(1.0)
+        browser.screenshot(shot)
+        mean = subprocess.run(["convert", shot, "-format", "%[fx:mean]", "info:"],
+                              capture_output=True, text=True).stdout
+        check(float(mean or 0) > 0.02, "a start after it draws the road (mean %s)" % mean)
+    finally:
+        browser.close()
+        server.close()
+        if failures or os.environ.get("QUEX_KEEP"):
+            print("pictures kept in", work)
+        else:
+            subprocess.run(["rm", "-rf", work])
+
+
+def main():
+    site, capture = sys.argv[1], sys.argv[2]
+    parts = sys.argv[3:] or ["demo", "failures", "troubles"]
+    if "demo" in parts:
+        demo(site, capture)
+    if "failures" in parts:
+        failures_said(site)
+    if "troubles" in parts:
+        troubles(site)
     print("web: %d failed" % len(failures))
     return 1 if failures else 0
 
