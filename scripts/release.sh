@@ -196,9 +196,9 @@ TEXT
     for file in README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt LICENSES/LGPL-2.1.txt; do
       grep -qE "(^|/)$file\$" <<<"$listing" || refuse "$(basename "$zip") lacks $file"
     done
-    unzip -p "$zip" '*THIRD-PARTY-NOTICES.txt' | grep -qE '^[0-9]+\. mpg123 ' ||
+    grep -qE '^[0-9]+\. mpg123 ' <<<"$(unzip -p "$zip" '*THIRD-PARTY-NOTICES.txt')" ||
       refuse "$(basename "$zip"): mpg123 is not in THIRD-PARTY-NOTICES.txt"
-    unzip -p "$zip" '*README.txt' | tr -d '\r' | tr '\n' ' ' | grep -qF "$source_name" ||
+    grep -qF "$source_name" <<<"$(unzip -p "$zip" '*README.txt' | tr -d '\r' | tr '\n' ' ')" ||
       refuse "$(basename "$zip"): README.txt does not name $source_name"
   done
   echo "release: both zips hold LICENSE.txt, README.txt, THIRD-PARTY-NOTICES.txt with" \
