@@ -73,19 +73,22 @@ if ((!deb_only)); then
     mpg123=$(awk -F'\t' '$1 == "mpg123" { print $2 }' "$2")
     cat <<TEXT
 Licence
-quex_invi's own code: MIT, see LICENSE.txt; third-party parts:
-THIRD-PARTY-NOTICES.txt, with the licence texts in LICENSES/.
+quex_invi's own code: MIT; third-party parts: THIRD-PARTY-NOTICES.txt
+(the MIT licence is in LICENSE.txt, the other licences' texts in LICENSES/).
 
-$1 contains the mpg123 library (Debian's source package mpg123
-$mpg123), linked statically, under the GNU Lesser General Public
-License 2.1: see LICENSES/LGPL-2.1.txt. Its source code, with Debian's
+$1 contains the mpg123 library, linked statically,
+under the GNU Lesser General Public License 2.1 (LICENSES/LGPL-2.1.txt):
+Debian's source package mpg123 $mpg123. Its source code, with Debian's
 patches, and the whole source of quex_invi with the scripts that built this
-file are in $source_name, published in the same place
-as this zip. To link $1 again with a changed mpg123, on Debian 12: unpack
-that archive, put your changed mpg123 source package (dpkg-source -b makes one
-from a changed tree) in place of the files in debian-sources/mpg123/, and run
+program are in
+  $source_name
+published in the same place as this zip. To link the program again with a
+changed mpg123, on Debian 12: unpack that archive, put your changed mpg123
+source package (dpkg-source -b makes one from a changed tree) in place of the
+files in debian-sources/mpg123/, and run
   bash $3
-which builds mpg123 from it and links a new $4.
+which builds mpg123 from it and links the program anew into
+  $4
 TEXT
   }
 
