@@ -14,6 +14,15 @@ foreach(target IN LISTS QUEX_PACKAGED)
     set_target_properties(${target} PROPERTIES INSTALL_RPATH /usr/${QUEX_PRIVATE_LIBDIR})
   endif()
 endforeach()
+# Stripped as dh_strip strips: without the compilers' comment sections either.
+install(CODE "
+  if(CMAKE_INSTALL_DO_STRIP)
+    file(GLOB shipped \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/bin/quex_*\"
+                      \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${QUEX_PRIVATE_LIBDIR}/*.so\")
+    foreach(file IN LISTS shipped)
+      execute_process(COMMAND ${CMAKE_OBJCOPY} --remove-section=.comment \${file})
+    endforeach()
+  endif()")
 
 set(QUEX_PACKAGING ${CMAKE_SOURCE_DIR}/packaging)
 set(QUEX_PACKAGE_OUT ${CMAKE_BINARY_DIR}/package)
