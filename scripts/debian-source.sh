@@ -101,7 +101,8 @@ build_dependencies() {
   for name in "$@"; do
     stamp=$prefix/.built-$name
     origin=$(source_origin "$name")
-    if [[ -f $stamp && ($origin == apt || $(cat "$stamp") == "$origin") ]]; then
+    # (A stamp from before stamps said their origin is empty: apt's.)
+    if [[ -f $stamp && ($(cat "$stamp") == "$origin" || ($origin == apt && ! -s $stamp)) ]]; then
       continue
     fi
     [[ $origin == apt ]] && ensure_deb_src
