@@ -2,7 +2,8 @@
 """Writes THIRD-PARTY-NOTICES.txt and LICENSES/ for a release zip from the
 components file a cross-build wrote (scripts/debian-source.sh): one heading
 per component with its Debian version, then that package's copyright file
-unchanged. LICENSES/ gets each licence those files name: the system's copy
+as Debian ships it, or the paragraphs of it that apply to the files used (the
+components file says which). LICENSES/ gets each licence those files name: the system's copy
 from /usr/share/common-licenses where there is one, else the text the
 copyright file carries. A missing copyright file is an error.
 
