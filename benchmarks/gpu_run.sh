@@ -41,6 +41,8 @@ prepare() {
     [[ -x $build/tools/$tool ]] || { echo "gpu_run: build $build/tools/$tool first" >&2; return 1; }
     strip -o "$kit/bin/$tool" "$build/tools/$tool"
   done
+  # The archive the tools share.
+  strip -o "$kit/lib/libquex_archive.so" "$build/libquex_archive.so"
   # The versions the tools were linked against where the archive still has
   # them, else the suite's current ones; glibc stays the host's.
   local packages=()

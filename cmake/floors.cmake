@@ -127,13 +127,13 @@ function(quex_floors)
   endforeach()
 endfunction()
 
-# Programs of ours, one per source file (tools, measuring programs), each with
-# the embedded archive and linked with the floors it uses: ${name}_floors when
+# Programs of ours, one per source file (tools, measuring programs), each
+# linked with the floors it uses: ${name}_floors when
 # the caller sets it, else the whole demo.
 function(quex_programs)
   foreach(source IN LISTS ARGN)
     get_filename_component(name ${source} NAME_WE)
-    add_executable(${name} ${source} $<TARGET_OBJECTS:quex_archive>)
+    add_executable(${name} ${source})
     target_compile_options(${name} PRIVATE -Wall -Wextra)
     if(NOT DEFINED ${name}_floors)
       set(${name}_floors quex_core)

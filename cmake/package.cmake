@@ -1,14 +1,28 @@
 # The Debian package for Linux: the demo and the authoring tools in /usr/bin,
-# their manual pages, the desktop entry with the demo's icon, and the copyright
+# the archive they share as a private library, their manual pages, the desktop entry with the demo's icon, and the copyright
 # and changelog files in /usr/share/doc/quex-invi. Depends is worked out by
 # dpkg-shlibdeps from the binaries' shared libraries. Made with `cpack -G DEB`
 # in a build folder (scripts/release.sh); tests/e2e/package_lint.sh lints it.
 set(QUEX_PACKAGED quex_invi quex_capture quex_inspect quex_bench quex_preview)
+# One copy of the archive for the five programs: a library of the package's own,
+# out of the linker's search path, that the programs find through their RUNPATH.
+set(QUEX_PRIVATE_LIBDIR lib/${CMAKE_LIBRARY_ARCHITECTURE}/quex-invi)
+install(TARGETS quex_archive LIBRARY DESTINATION ${QUEX_PRIVATE_LIBDIR})
 foreach(target IN LISTS QUEX_PACKAGED)
   if(TARGET ${target})
     install(TARGETS ${target} RUNTIME DESTINATION bin)
+    set_target_properties(${target} PROPERTIES INSTALL_RPATH /usr/${QUEX_PRIVATE_LIBDIR})
   endif()
 endforeach()
+# Stripped as dh_strip strips: without the compilers' comment sections either.
+install(CODE "
+  if(CMAKE_INSTALL_DO_STRIP)
+    file(GLOB shipped \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/bin/quex_*\"
+                      \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${QUEX_PRIVATE_LIBDIR}/*.so\")
+    foreach(file IN LISTS shipped)
+      execute_process(COMMAND ${CMAKE_OBJCOPY} --remove-section=.comment \${file})
+    endforeach()
+  endif()")
 
 set(QUEX_PACKAGING ${CMAKE_SOURCE_DIR}/packaging)
 set(QUEX_PACKAGE_OUT ${CMAKE_BINARY_DIR}/package)
@@ -72,6 +86,7 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR})
 # GLFW opens libGL at run time, so no binary names it.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS libgl1)
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS ffmpeg)

@@ -60,3 +60,16 @@ emcmake cmake -S "$root" -B "$build/wasm" -DCMAKE_BUILD_TYPE=Release \
   -DQUEX_SITE="$build/site" >/dev/null
 cmake --build "$build/wasm" -j"$jobs"
 ls -l "$build/site"
+
+# What the .wasm and .js hold of other projects, for the release's notices.
+components_begin "$build/components.tsv"
+component_source mpg123 mpg123 "the MP3 decoder (decoder only), a static library linked into \
+quex_invi.wasm; the source package is in the release's source archive"
+component_source zlib zlib "inflates the embedded archive, a static library"
+component_of stb_image /usr/include/stb/stb_image.h "the PNG decoder, compiled in"
+component_of Boost.Lockfree /usr/include/boost/lockfree/spsc_queue.hpp \
+  "the queue from the sound thread, headers compiled in" "files:boost/"
+component_of Emscripten "$(command -v emcc)" "its JavaScript runtime (quex_invi.js, with its \
+GLFW and WebGL layers), its C library (from musl), libc++, libc++abi and compiler-rt, \
+compiled into quex_invi.wasm and quex_invi.js" "files:src/ files:system/"
+components_end

@@ -70,3 +70,29 @@ cmake -S "$root" -B "$build/exe" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUI
   -DQUEX_WINDOWS_PREFIX="$prefix" -DQUEX_HOST_PACK_ASSETS="$host/pack_assets" >/dev/null
 cmake --build "$build/exe" -j"$jobs"
 file "$build/exe/quex_invi.exe"
+
+# What quex_invi.exe holds of other projects, for the release's notices: the
+# libraries and objects the link took, each from the package that owns it.
+cxx=$mingw-g++-posix
+zlib=$(sed -n 's/^ZLIB_LIBRARY_RELEASE:FILEPATH=//p' "$build/exe/CMakeCache.txt")
+components_begin "$build/components.tsv"
+component_source mpg123 mpg123 "the MP3 decoder (decoder only), a static library linked into \
+quex_invi.exe; the source package is in the release's source archive"
+component_source GLFW glfw3 "the window, the OpenGL context and the keys, a static library" \
+  "files:src/ files:include/ files:deps/mingw/"
+component_source SDL2 libsdl2 "the sound output (audio only), a static library" \
+  "files:src/ files:include/"
+component_of zlib "$zlib" "inflates the embedded archive, a static library"
+component_of glad "$(command -v glad)" "generated the OpenGL 3.3 loader that is compiled in" \
+  "spdx:$build/exe/glad/include/glad/gl.h"
+component_of stb_image /usr/include/stb/stb_image.h "the PNG decoder, compiled in"
+component_of Boost.Lockfree /usr/include/boost/lockfree/spsc_queue.hpp \
+  "the queue from the sound thread, headers compiled in" "files:boost/"
+component_of "mingw-w64 runtime" "$($cxx -print-file-name=libmingwex.a)" \
+  "the C runtime (with gdtoa and mingw_pformat), winpthreads and the Windows headers, linked \
+statically" "files:mingw-w64-crt/ files:mingw-w64-headers/ files:mingw-w64-libraries/winpthreads/"
+component_of "GNU C++ library (libstdc++)" "$($cxx -print-file-name=libstdc++.a)" \
+  "linked statically, under the GCC Runtime Library Exception (in the text below)" "licence:GPL-3"
+component_of "GCC support library (libgcc)" "$($cxx -print-libgcc-file-name)" \
+  "linked statically, under the GCC Runtime Library Exception (in the text below)" "licence:GPL-3"
+components_end

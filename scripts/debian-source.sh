@@ -52,13 +52,29 @@ download_source() {
   done
 }
 
+# Source packages that come with the project (the release's source archive
+# carries the ones whose licence asks for it) are built instead of apt's.
+project_sources=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/debian-sources
+
+# What a dependency is built from: the .dsc of the package that comes with the
+# project, else "apt".
+source_origin() {
+  local dsc
+  dsc=$(ls "$project_sources/$1"/*.dsc 2>/dev/null | head -n 1)
+  if [[ -n $dsc ]]; then sha256sum "$dsc" | cut -d' ' -f1; else echo apt; fi
+}
+
 # Unpacks Debian's source package NAME into $deps/src/NAME/tree with Debian's
 # patches applied. apt checks the files' hashes; an upstream signature file
 # that the mirror lacks is not needed for the build, so only the tarballs count.
 fetch_source() {
   local name=$1 dir=$deps/src/$1
   rm -rf "$dir" && mkdir -p "$dir"
-  (cd "$dir" && download_source "$name") || true
+  if [[ -d $project_sources/$name ]]; then
+    cp "$project_sources/$name"/* "$dir/"
+  else
+    (cd "$dir" && download_source "$name") || true
+  fi
   local orig debian
   orig=$(ls "$dir"/*.orig.tar.* 2>/dev/null | grep -v '\.asc$' | head -n 1)
   debian=$(ls "$dir"/*.debian.tar.* 2>/dev/null | head -n 1)
@@ -76,22 +92,25 @@ fetch_source() {
 }
 
 # Builds each named dependency once, from its source package, with the
-# caller's build_NAME; a stamp in $prefix marks it built. TAG starts the lines.
+# caller's build_NAME; a stamp in $prefix marks it built and says from what,
+# so a changed package in debian-sources/ is built again. TAG starts the lines.
 build_dependencies() {
-  local tag=$1 name stamp started
+  local tag=$1 name stamp started origin
   shift
   mkdir -p "$deps" "$prefix"
   for name in "$@"; do
     stamp=$prefix/.built-$name
-    if [[ -f $stamp ]]; then
+    origin=$(source_origin "$name")
+    # (A stamp from before stamps said their origin is empty: apt's.)
+    if [[ -f $stamp && ($(cat "$stamp") == "$origin" || ($origin == apt && ! -s $stamp)) ]]; then
       continue
     fi
-    ensure_deb_src
+    [[ $origin == apt ]] && ensure_deb_src
     started=$SECONDS
     fetch_source "$name"
     rm -rf "$deps/build/$name"
     "build_${name}"
-    touch "$stamp"
+    echo "$origin" >"$stamp"
     echo "$tag: $name built in $((SECONDS - started)) s"
   done
 }
@@ -105,4 +124,34 @@ build_host_packer() {
   if [[ ! -x $host/pack_assets || $root/tools/pipeline/pack_assets.cpp -nt $host/pack_assets ]]; then
     g++ -std=c++20 -O2 -Wall -Wextra -o "$host/pack_assets" "$root/tools/pipeline/pack_assets.cpp" -lz
   fi
+}
+
+# The components file: what a build put into its program, one line each, for
+# the release's notices (scripts/third_party_notices.py): name, Debian
+# version, the package's copyright file, how it is in the program, and which
+# parts of that file apply. Written anew by every build.
+components_begin() {
+  components=$1
+  : >"$components.new"
+}
+
+# A dependency built here from source package SOURCE: NAME SOURCE HOW [PARTS].
+component_source() {
+  local version
+  version=$(sed -n 's/^Version: //p' "$deps/src/$2"/*.dsc)
+  printf '%s\t%s\t%s\t%s\t%s\n' "$1" "$version" "$deps/src/$2/tree/debian/copyright" \
+    "Debian source package $2 $version, built here from source: $3" "${4:-}" >>"$components.new"
+}
+
+# What the installed package owning FILE put in: NAME FILE HOW [PARTS].
+component_of() {
+  local package version
+  package=$(dpkg -S "$(realpath "$2")" | head -n 1 | cut -d: -f1)
+  version=$(dpkg-query -W -f='${Version}' "$package")
+  printf '%s\t%s\t%s\t%s\t%s\n' "$1" "$version" "/usr/share/doc/$package/copyright" \
+    "Debian package $package $version: $3" "${4:-}" >>"$components.new"
+}
+
+components_end() {
+  mv "$components.new" "$components"
 }

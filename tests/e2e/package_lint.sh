@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The Debian package as a Debian user gets it: made by cpack from a build
 # folder, it must pass lintian with no error and no warning (overrides only in
-# packaging/lintian-overrides, each with its reason), carry a manual page for
-# each program and a valid desktop entry with its icon.
+# packaging/lintian-overrides, each with its reason) and with no hardening tag
+# even at the info level, carry a manual page for each program and a valid
+# desktop entry with its icon, and hold one copy of the archive, which the
+# programs find in their private library.
 #
 #   bash tests/e2e/package_lint.sh BUILD_DIR
 set -uo pipefail
@@ -13,8 +15,10 @@ rm -f "$build"/quex-invi_*.deb
 (cd "$build" && cpack -G DEB >"$build/cpack.log" 2>&1) || { cat "$build/cpack.log"; fail "cpack"; }
 deb=$(ls "$build"/quex-invi_*.deb)
 
-lintian --fail-on error,warning "$deb" || fail "lintian reports errors or warnings"
-echo "ok: lintian reports no error and no warning on $(basename "$deb")"
+lintian --info --fail-on error,warning "$deb" >"$build/lintian.log" 2>&1 ||
+  { cat "$build/lintian.log"; fail "lintian reports errors or warnings"; }
+! grep 'hardening-' "$build/lintian.log" || fail "lintian reports missing hardening"
+echo "ok: lintian reports no error, no warning and no hardening tag on $(basename "$deb")"
 
 tree=$(mktemp -d)
 trap 'rm -rf "$tree"' EXIT
@@ -32,3 +36,12 @@ for size in 16 32 48 256; do
     fail "no ${size}x${size} icon $icon"
 done
 echo "ok: a manual page for each of $(ls "$tree/usr/bin" | paste -sd ' '); desktop entry and icons"
+
+# The five programs together are smaller than the archive: they share its one
+# copy, which a stripped tool finds in the package's private library.
+archive=$(stat -c %s "$build/archive/archive.bin")
+programs=$(du -cb "$tree"/usr/bin/* | tail -n 1 | cut -f1)
+((programs < archive)) || fail "the programs ($programs bytes) carry the archive ($archive bytes)"
+LD_LIBRARY_PATH=$(dirname "$(find "$tree/usr/lib" -name 'libquex_archive.so')") \
+  "$tree/usr/bin/quex_inspect" --lint >/dev/null || fail "quex_inspect from the package"
+echo "ok: one copy of the archive ($archive bytes); the programs, $programs bytes, share it"
