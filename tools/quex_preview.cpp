@@ -217,8 +217,10 @@ class Preview {
     bool held = false;  // the clock and music wait for a rebuild
     bool redraw = true; // the shown frame no longer matches the script
     bool stillWanted = false;
-    long shownFrame = -1; // at the schedule's rate, counting loop passes
-    int passes = 0;       // loop wraps since the last seek
+    double holdStart = 0.0; // when the clock began to wait
+    long holdSteps = 0;     // the rebuild's step count then
+    long shownFrame = -1;   // at the schedule's rate, counting loop passes
+    int passes = 0;         // loop wraps since the last seek
     double lastClock = 0.0;
 
     // The frames follow the capture's schedule: the decoded music gives the
@@ -339,6 +341,10 @@ class Preview {
             present();
             return clock;
         }
+        if (!held) {
+            holdStart = host.now();
+            holdSteps = rebuild.stepsTaken();
+        }
         if (!rebuild.bringTo(k, kRebuildSlice)) {
             held = true;
             setPaused(true);
@@ -352,6 +358,10 @@ class Preview {
         rebuild.drawn(k);
         shownFrame = k;
         redraw = false;
+        if (held && stillWanted) {
+            logLine(stderr, "[Preview] %.3f s rebuilt in %.2f s (%ld steps)\n", schedule.timeOf(k),
+                    host.now() - holdStart, rebuild.stepsTaken() - holdSteps);
+        }
         if (stillWanted) {
             stillWanted = false;
             writeStill(k);
