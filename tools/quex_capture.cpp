@@ -6,7 +6,7 @@
 #include "command_line.h"
 #include "core/asset_archive.h"
 #include "core/engine.h"
-#include "offline_frames.h"
+#include "core/offline_frames.h"
 #include "progress.h"
 #include "render/gl.h"
 #include "render/headless_context.h"

@@ -7,7 +7,7 @@
 #include "base/log.h"
 #include "command_line.h"
 #include "core/engine.h"
-#include "offline_frames.h"
+#include "core/offline_frames.h"
 #include "render/gl.h"
 #include "render/gl_context.h"
 #include "script/script_reload.h"
@@ -36,8 +36,8 @@ const char* const kUsage =
     "                  (default: the script embedded in the demo, not watched)\n"
     "  --at SECONDS    start at this demo time (default 0)\n"
     "  --size WxH      window size (default 960x540)\n"
-    "  --stills DIR    after every seek, the canvas of the frame it shows as\n"
-    "                  DIR/canvas_NNNNNN.png (frames at 60 per second)\n"
+    "  --stills DIR    after every seek or reload, the canvas of the frame it\n"
+    "                  lands on as DIR/canvas_NNNNNN.png (frames at 60 a second)\n"
     "keys: Space pause, Left/Right -/+1 s (Shift: 5 s), Home 0 s, L loop point,\n"
     "      R read the script again, C palette, Escape quit\n";
 
@@ -212,7 +212,7 @@ class Preview {
     OfflineMusic music;
     FrameSchedule schedule;
     SceneRebuild rebuild;
-    std::string stills; // where the canvas goes after a seek, when set
+    std::string stills; // where the canvas goes after a seek or reload, when set
     bool userPaused = false;
     bool held = false;  // the clock and music wait for a rebuild
     bool redraw = true; // the shown frame no longer matches the script

@@ -1,5 +1,5 @@
 // The frames an offline run draws: the schedule's levels from the decoded
-// music, shared by the tools that rebuild the scenes' state at a time.
+// music, shared by the programs that rebuild the scenes' state at a time.
 #pragma once
 
 #include "audio/offline_music.h"
