@@ -246,7 +246,7 @@ class Preview {
             rebuild.scheduleChanged();
         }
         redraw = true;
-        stillWanted = true;
+        markRebuildStart();
     }
 
     // The script file at start-up; a file that is there but unusable leaves
@@ -316,7 +316,14 @@ class Preview {
         engine.seek(t, glfwGetTime());
         passes = 0;
         lastClock = engine.currentTime;
+        markRebuildStart();
+    }
+
+    // What the log line after the rebuild counts from.
+    void markRebuildStart() {
         stillWanted = true;
+        holdStart = glfwGetTime();
+        holdSteps = rebuild.stepsTaken();
     }
 
     void setPaused(bool paused) {
@@ -341,7 +348,7 @@ class Preview {
             present();
             return clock;
         }
-        if (!held) {
+        if (!held && !stillWanted) {
             holdStart = host.now();
             holdSteps = rebuild.stepsTaken();
         }
