@@ -125,6 +125,16 @@ void SceneRebuild::scheduleChanged() {
                 earliest = std::min(earliest, e[0]);
             }
         }
+        if (!std::isfinite(earliest)) {
+            // The same entries, one of them more often: any start may differ.
+            for (const auto& e : now) {
+                earliest = std::min(earliest, e[0]);
+            }
+            for (const auto& e : track.entries) {
+                earliest = std::min(earliest, e[0]);
+            }
+        }
+        earliest = std::clamp(earliest, -1.0, 1e9);
         const long keep = static_cast<long>(std::floor(earliest * schedule->fps()));
         while (track.checkpoints.size() > 1 && track.checkpoints.back().frame > keep) {
             bytes -= track.checkpoints.back().state.bytes;
