@@ -358,6 +358,9 @@ class Preview {
             present();
             return clock;
         }
+        if (userPaused) {
+            rebuild.keep(k); // an edit while paused draws k again
+        }
         float bass = 0.0f;
         float treble = 0.0f;
         schedule.levelsAt(k, bass, treble);

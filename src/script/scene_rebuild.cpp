@@ -93,6 +93,7 @@ void SceneRebuild::restart(long frame) {
     }
     travelAt = -1;
     target = -1;
+    kept = -1;
 }
 
 std::vector<std::array<double, 4>> SceneRebuild::entriesOf(const IScene* scene) const {
@@ -305,6 +306,34 @@ void SceneRebuild::drawn(long frame) {
         ++travelAt;
     }
     target = -1;
+}
+
+void SceneRebuild::dropCheckpoint(Track& track, long frame) {
+    for (std::size_t i = 1; i < track.checkpoints.size(); ++i) {
+        if (track.checkpoints[i].frame == frame) {
+            bytes -= track.checkpoints[i].state.bytes;
+            track.checkpoints[i].state.release();
+            track.checkpoints.erase(track.checkpoints.begin() + static_cast<long>(i));
+            return;
+        }
+    }
+}
+
+void SceneRebuild::keep(long frame) {
+    if (timeline == nullptr) {
+        return;
+    }
+    for (Track& track : tracks) {
+        if (kept >= 0 && kept != frame && kept % kCheckpointFrames != 0) {
+            dropCheckpoint(track, kept);
+        }
+        const bool saved = std::any_of(track.checkpoints.begin(), track.checkpoints.end(),
+                                       [frame](const Checkpoint& c) { return c.frame == frame; });
+        if (frame >= 0 && !saved && track.at == frame && drawnAt(track, schedule->timeOf(frame))) {
+            saveCheckpoint(track);
+        }
+    }
+    kept = frame;
 }
 
 double SceneRebuild::progress() const {

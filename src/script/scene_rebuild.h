@@ -62,6 +62,10 @@ class SceneRebuild {
     bool bringTo(long frame, double budgetSeconds);
     // Frame k has been drawn from the state bringTo(k) left.
     void drawn(long frame);
+    // Before drawing frame k again and again (paused, editing the script):
+    // the state bringTo(k) left is kept, in place of the last one kept so,
+    // and drawing k again needs no steps. -1 lets the last one go.
+    void keep(long frame);
     // Of the steps the last target needed, the share taken (1 when there).
     double progress() const;
     std::size_t checkpointBytes() const { return bytes; }
@@ -85,6 +89,7 @@ class SceneRebuild {
     int stepFrame(Track& track, long frame, bool count);
     void restoreBefore(Track& track, long frame);
     void saveCheckpoint(Track& track);
+    void dropCheckpoint(Track& track, long frame);
     std::vector<std::array<double, 4>> entriesOf(const IScene* scene) const;
 
     Timeline* timeline = nullptr;
@@ -92,6 +97,7 @@ class SceneRebuild {
     FrameSchedule* schedule = nullptr;
     std::vector<Track> tracks;
     long origin = 0;
+    long kept = -1;
     long travelAt = 0;
     long target = -1;
     long stepsNeeded = 0;
