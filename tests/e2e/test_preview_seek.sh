@@ -40,13 +40,14 @@ done
 [[ -n "$window" ]] || fail "no window appeared"
 
 # The fluid runs from frame 1338 to 2294, the tornado from 3180 to 4148.
-wait_until 120 still_in 1500 1500 || fail "no still after --at 25"
+wait_until 120 still_in 1500 1510 || fail "no still after --at 25"
+first=$(frames | head -n 1)
 xdotool key --window "$window" l
-wait_until 30 still_in 3180 3180 || fail "no still after L"
+wait_until 30 still_in 3180 3190 || fail "no still after L"
 xdotool key --window "$window" Right
-wait_until 60 still_in 3181 4148 || fail "no still in the tornado"
+wait_until 60 still_in 3200 4148 || fail "no still in the tornado"
 xdotool key --window "$window" shift+Left shift+Left shift+Left shift+Left shift+Left shift+Left
-wait_until 120 still_in 1338 2294 1500 || fail "no still back in the fluid"
+wait_until 120 still_in 1338 2294 "$first" || fail "no still back in the fluid"
 quit_with_escape "$pid" 30
 [[ "$EXIT_CODE" == 0 ]] || fail "exit code $EXIT_CODE after Escape"
 grep -q '^\[Preview\] 25.000 s rebuilt in ' "$work/stderr" || fail "no rebuild line"
