@@ -36,6 +36,7 @@ void expectRestoreResumes(IScene& saved, IScene& plain, int before) {
     const std::vector<std::uint8_t> expected = frame(plain, canvas, before);
     EXPECT_TRUE(frame(saved, canvas, before) == expected);
     EXPECT_TRUE(ranOn == expected); // saving changed nothing
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
     state.release();
     saved.release();
     plain.release();
