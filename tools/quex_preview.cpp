@@ -59,6 +59,9 @@ constexpr double kSettleSeconds = 0.1;
 constexpr double kTitleSeconds = 0.25;
 // The most a frame spends rebuilding state before the clock waits for it.
 constexpr double kRebuildSlice = 0.1;
+// Steps worth this many seconds behind the clock while playing send the clock
+// back to the picture instead.
+constexpr double kLagSeconds = 1.0;
 constexpr int kFramesPerSecond = 60;
 
 struct Options {
@@ -222,6 +225,7 @@ class Preview {
     long shownFrame = -1;   // at the schedule's rate, counting loop passes
     int passes = 0;         // loop wraps since the last seek
     double lastClock = 0.0;
+    double drawSeconds = 0.0; // the last frame's drawing
 
     // The frames follow the capture's schedule: the decoded music gives the
     // levels, so the picture does not depend on the sound device.
@@ -336,6 +340,7 @@ class Preview {
 
     // One frame: the clock, then the scenes brought to its frame and drawn, or
     // while they are not there yet, the clock held and the last frame shown.
+    // Returns the time the title shows: the frame's, or the one waited for.
     double frame(FrameHost& host) {
         const double clock = engine.advanceClock(host);
         engine.audio.update();
@@ -343,10 +348,30 @@ class Preview {
             ++passes; // the clock wrapped at the loop end
         }
         lastClock = clock;
-        const long k = schedule.frameAt(clock + passes * loopLength());
+        long k = schedule.frameAt(clock + passes * loopLength());
+        // A step costs at most a frame drawn with it, before one was timed.
+        const double perStep = rebuild.stepSeconds() > 0.0 ? rebuild.stepSeconds() : drawSeconds;
+        if (!held && !engine.paused && !stillWanted && shownFrame >= 0 && k > shownFrame + 1 &&
+            static_cast<double>(rebuild.stepsTo(k)) * perStep > kLagSeconds) {
+            // Far behind while playing (a draw slower than the steps it let
+            // pass): the clock goes back to the next frame and waits for it,
+            // so a slow renderer plays the simulations slowly instead of
+            // rebuilding everything it skipped.
+            k = shownFrame + 1;
+            held = true;
+            setPaused(true);
+            engine.seek(schedule.timeOf(k), glfwGetTime());
+            const double length = loopLength();
+            passes =
+                length > 0.0
+                    ? static_cast<int>(std::lround(
+                          (static_cast<double>(k) / schedule.fps() - engine.currentTime) / length))
+                    : 0;
+            lastClock = engine.currentTime;
+        }
         if (k == shownFrame && !redraw) {
             present();
-            return clock;
+            return schedule.timeOf(k);
         }
         if (!held && !stillWanted) {
             holdStart = host.now();
@@ -364,7 +389,10 @@ class Preview {
         float bass = 0.0f;
         float treble = 0.0f;
         schedule.levelsAt(k, bass, treble);
+        const double drawStart = host.now();
         engine.drawFrame(schedule.timeOf(k), bass, treble);
+        glFinish();
+        drawSeconds = host.now() - drawStart;
         rebuild.drawn(k);
         shownFrame = k;
         redraw = false;
@@ -380,7 +408,7 @@ class Preview {
             held = false;
             setPaused(userPaused);
         }
-        return clock;
+        return schedule.timeOf(k);
     }
 
     // The last frame's canvas again, through the final pass of this moment

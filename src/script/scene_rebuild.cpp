@@ -244,23 +244,9 @@ bool SceneRebuild::bringTo(long frame, double budgetSeconds) {
     if (frame != target) {
         target = frame;
         stepsDone = 0;
-        stepsNeeded = 0;
-        for (Track& track : tracks) {
-            if (!drawnAt(track, t)) {
-                continue;
-            }
-            long from = track.at;
-            if (from < 0 || from > frame) {
-                auto it =
-                    std::upper_bound(track.checkpoints.begin(), track.checkpoints.end(), frame,
-                                     [](long f, const Checkpoint& c) { return f < c.frame; });
-                from = it == track.checkpoints.begin() ? frame : std::prev(it)->frame;
-            }
-            for (long j = from; j < frame; ++j) {
-                stepsNeeded += stepFrame(track, j, true);
-            }
-        }
+        stepsNeeded = stepsTo(frame);
     }
+    const long stepsBefore = steps;
 
     for (Track& track : tracks) {
         if (!drawnAt(track, t)) {
@@ -281,11 +267,43 @@ bool SceneRebuild::bringTo(long frame, double budgetSeconds) {
                 saveCheckpoint(track);
             }
             if (n > 0 && track.at < frame && secondsSince(start) > budgetSeconds) {
+                measureSteps(steps - stepsBefore, secondsSince(start));
                 return false;
             }
         }
     }
+    measureSteps(steps - stepsBefore, secondsSince(start));
     return true;
+}
+
+void SceneRebuild::measureSteps(long count, double seconds) {
+    if (count > 0) {
+        perStep = seconds / static_cast<double>(count);
+    }
+}
+
+long SceneRebuild::stepsTo(long frame) {
+    if (timeline == nullptr) {
+        return 0;
+    }
+    frame = std::max(frame, origin);
+    const double t = schedule->timeOf(frame);
+    long needed = 0;
+    for (Track& track : tracks) {
+        if (!drawnAt(track, t)) {
+            continue;
+        }
+        long from = track.at;
+        if (from < 0 || from > frame) {
+            auto it = std::upper_bound(track.checkpoints.begin(), track.checkpoints.end(), frame,
+                                       [](long f, const Checkpoint& c) { return f < c.frame; });
+            from = it == track.checkpoints.begin() ? frame : std::prev(it)->frame;
+        }
+        for (long j = from; j < frame; ++j) {
+            needed += stepFrame(track, j, true);
+        }
+    }
+    return needed;
 }
 
 void SceneRebuild::drawn(long frame) {

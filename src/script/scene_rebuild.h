@@ -68,6 +68,9 @@ class SceneRebuild {
     void keep(long frame);
     // Of the steps the last target needed, the share taken (1 when there).
     double progress() const;
+    // The steps bringTo(frame) would take, and the seconds a step took lately.
+    long stepsTo(long frame);
+    double stepSeconds() const { return perStep; }
     std::size_t checkpointBytes() const { return bytes; }
     // Steps taken since init, for measuring.
     long stepsTaken() const { return steps; }
@@ -90,6 +93,7 @@ class SceneRebuild {
     void restoreBefore(Track& track, long frame);
     void saveCheckpoint(Track& track);
     void dropCheckpoint(Track& track, long frame);
+    void measureSteps(long count, double seconds);
     std::vector<std::array<double, 4>> entriesOf(const IScene* scene) const;
 
     Timeline* timeline = nullptr;
@@ -103,6 +107,7 @@ class SceneRebuild {
     long stepsNeeded = 0;
     long stepsDone = 0;
     long steps = 0;
+    double perStep = 0.0;
     std::size_t bytes = 0;
     bool budgetLogged = false;
 };
