@@ -16,12 +16,15 @@
 # 1920x1080), stills/ (quex_capture at one time inside every scene, the final
 # picture and the canvas, each after 2 s of preroll), timed_capture.txt (10 s
 # of the demo captured frame by frame at 1920x1080, with its two end frames),
+# seeks.txt (bench_seek: time to the exact picture after a seek, cold and back)
 # and summary.txt. Each step has a time limit, so the whole run stays within
 # 5 minutes and a step that hangs leaves the others' results.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 kit=build/gpu_kit
 tools=(quex_bench quex_capture)
+# Measuring programs from the build's top folder.
+benches=(bench_seek)
 # Inside the first entry of each scene: smoke, road, fluid, dblobs, tornado,
 # rd2, blood cells.
 still_times=(4 15 30 45 61 77 175)
@@ -34,12 +37,14 @@ owner() {
 }
 
 prepare() {
-  local build=${1:-build/release} tool package
+  local build=${1:-build/release} tool package programs=()
   rm -rf "$kit"
   mkdir -p "$kit/bin" "$kit/debs" "$kit/root" "$kit/lib"
-  for tool in "${tools[@]}"; do
-    [[ -x $build/tools/$tool ]] || { echo "gpu_run: build $build/tools/$tool first" >&2; return 1; }
-    strip -o "$kit/bin/$tool" "$build/tools/$tool"
+  for tool in "${tools[@]}"; do programs+=("$build/tools/$tool"); done
+  for tool in "${benches[@]}"; do programs+=("$build/$tool"); done
+  for tool in "${programs[@]}"; do
+    [[ -x $tool ]] || { echo "gpu_run: build $tool first" >&2; return 1; }
+    strip -o "$kit/bin/$(basename "$tool")" "$tool"
   done
   # The archive the tools share.
   strip -o "$kit/lib/libquex_archive.so" "$build/libquex_archive.so"
@@ -47,7 +52,7 @@ prepare() {
   # them, else the suite's current ones; glibc stays the host's.
   local packages=()
   mapfile -t packages < <(
-    for tool in "${tools[@]}"; do ldd "$build/tools/$tool"; done |
+    for tool in "${programs[@]}"; do ldd "$tool"; done |
       awk '$3 ~ /^\// { print $3 }' | sort -u |
       while read -r lib; do owner "$(readlink -f "$lib")" || owner "$lib"; done |
       cut -d: -f1 | sort -u | grep -vx 'libc6'
@@ -136,6 +141,11 @@ run() {
   echo "$(ls "$frames" | wc -l) frames written" | tee -a "$OUT/summary.txt"
   rm -rf "$frames"
   tail -n 2 "$OUT/summary.txt" >"$OUT/timed_capture.txt"
+
+  # Seeks to the exact picture, cold and back (see README, Benchmarks).
+  step "seeks to 30, 75, 120 and 180 s" 40 "$kit/bin/bench_seek" 30 75 120 180 31.98 \
+    >"$OUT/seeks.txt" 2>"$OUT/seeks.err"
+  cat "$OUT/seeks.txt"
 }
 
 case ${1:-} in

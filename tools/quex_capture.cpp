@@ -6,6 +6,7 @@
 #include "command_line.h"
 #include "core/asset_archive.h"
 #include "core/engine.h"
+#include "core/offline_frames.h"
 #include "progress.h"
 #include "render/gl.h"
 #include "render/headless_context.h"
@@ -272,12 +273,15 @@ FramePlan planFrames(const Options& o) {
 }
 
 // The demo's systems drawing into an offscreen picture of the capture's size,
-// with the decoded music beside them for the levels and the video's sound.
+// with the decoded music beside them for the levels and the video's sound, and
+// the scenes' state rebuilt between the frames it keeps.
 struct Capture {
     HeadlessContext context;
     Engine engine;
     OfflineMusic music;
     RenderTarget target;
+    FrameSchedule schedule;
+    SceneRebuild rebuild;
 
     bool init(const Options& o) {
         if (!context.create() || !engine.initSystems(o.width, o.height, false)) {
@@ -292,24 +296,26 @@ struct Capture {
         target.create(o.width, o.height, GL_RGBA8, GL_RGBA, GL_UNSIGNED_BYTE, GL_NEAREST,
                       GL_CLAMP_TO_EDGE);
         engine.post.outputFramebuffer = target.framebuffer;
+        schedule.init(o.fps, engine.loopRangeNow(), analyseFrames(music));
+        rebuild.init(engine.timeline, engine.overlays, schedule);
         return true;
     }
 
     void release() {
+        rebuild.release();
         target.release();
         engine.releaseSystems();
     }
 
-    // Frame k at the capture rate, its clock wrapped at the loop end as the demo's is.
-    void draw(long k, int fps) {
-        double t = static_cast<double>(k) / fps;
-        const LoopRange range =
-            loopRange(engine.musicLength, engine.timeline.endTime, engine.script.loopTime);
-        if (t >= range.end) {
-            t = wrapTime(t, range);
-        }
-        music.analyseFrame(t, 1.0 / fps);
-        engine.drawFrame(t, music.analyzer.bass, music.analyzer.treble);
+    // Frame k at the capture rate, its clock wrapped at the loop end as the
+    // demo's is, the simulated scenes first brought to where frame k finds them.
+    void draw(long k) {
+        rebuild.bringTo(k, HUGE_VAL);
+        float bass = 0.0f;
+        float treble = 0.0f;
+        schedule.levelsAt(k, bass, treble);
+        engine.drawFrame(schedule.timeOf(k), bass, treble);
+        rebuild.drawn(k);
     }
 
     // The final picture to a PNG or the video, and the canvas beside it if asked.
@@ -358,22 +364,28 @@ std::FILE* startVideo(const Options& o, const OfflineMusic& music, const FramePl
     return video;
 }
 
-// Simulates every frame from the plan's start and keeps the wanted ones.
+// Draws the wanted frames; the simulations run from the plan's start, stepped
+// without drawing between frames that are not kept.
 bool captureFrames(Capture& capture, const Options& o, const FramePlan& plan, std::FILE* video) {
-    Progress progress("quex_capture", plan.last - plan.start + 1);
+    Progress progress("quex_capture", static_cast<long>(plan.wanted.size()));
+    if (plan.start > 0) {
+        capture.rebuild.restart(plan.start);
+    }
     bool ok = true;
-    long k = plan.start;
-    for (; k <= plan.last && ok; ++k) {
-        capture.draw(k, o.fps);
-        if (plan.wanted.count(k) != 0) {
-            ok = capture.keep(k, o, video);
-        }
+    long done = 0;
+    for (const long k : plan.wanted) {
+        capture.draw(k);
+        ok = capture.keep(k, o, video);
+        ++done;
         if (!o.quiet) {
-            progress.update(k - plan.start + 1);
+            progress.update(done);
+        }
+        if (!ok) {
+            break;
         }
     }
     if (!o.quiet) {
-        progress.finish(k - plan.start);
+        progress.finish(done);
     }
     return ok;
 }

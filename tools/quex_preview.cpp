@@ -1,10 +1,13 @@
 // Plays the demo in a window with its music and follows edits of a script
 // file as they are saved: the timeline, overlays, scroll texts and stabs pick
-// up the new entries by id while the scenes' simulations run on.
+// up the new entries by id. Every frame shows what a viewer sees at its time:
+// after a seek the clock and the music wait while the simulated scenes are
+// rebuilt at that time, the same way quex_capture rebuilds them.
 #include "base/file_watch.h"
 #include "base/log.h"
 #include "command_line.h"
 #include "core/engine.h"
+#include "core/offline_frames.h"
 #include "render/gl.h"
 #include "render/gl_context.h"
 #include "script/script_reload.h"
@@ -22,14 +25,19 @@
 #include <thread>
 #include <vector>
 
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#include <stb/stb_image_write.h>
+
 namespace {
 
 const char* const kUsage =
-    "usage: quex_preview [SCRIPT] [--at SECONDS] [--size WxH]\n"
+    "usage: quex_preview [SCRIPT] [--at SECONDS] [--size WxH] [--stills DIR]\n"
     "  SCRIPT          a script file, read again whenever it is saved\n"
     "                  (default: the script embedded in the demo, not watched)\n"
     "  --at SECONDS    start at this demo time (default 0)\n"
     "  --size WxH      window size (default 960x540)\n"
+    "  --stills DIR    after every seek or reload, the canvas of the frame it\n"
+    "                  lands on as DIR/canvas_NNNNNN.png (frames at 60 a second)\n"
     "keys: Space pause, Left/Right -/+1 s (Shift: 5 s), Home 0 s, L loop point,\n"
     "      R read the script again, C palette, Escape quit\n";
 
@@ -37,7 +45,9 @@ const ToolHelp kHelp = {
     "quex_preview",
     "Plays the quex_invi demo in a window with its music and follows edits of a\n"
     "script file as they are saved: the timeline, overlays, scroll texts and stabs\n"
-    "pick up the new entries while the scenes' simulations run on.\n",
+    "pick up the new entries. After a seek the clock and the music wait while the\n"
+    "simulated scenes are rebuilt at the new time, so the picture is the one a\n"
+    "viewer of the demo sees there; while paused it holds that frame.\n",
     kUsage,
     "Exit status: 0 when the window is closed, 1 when the window or the script\n"
     "cannot be opened, 2 for a bad argument.\n",
@@ -47,12 +57,19 @@ const ToolHelp kHelp = {
 // several steps of one save make one reload.
 constexpr double kSettleSeconds = 0.1;
 constexpr double kTitleSeconds = 0.25;
+// The most a frame spends rebuilding state before the clock waits for it.
+constexpr double kRebuildSlice = 0.1;
+// Steps worth this many seconds behind the clock while playing send the clock
+// back to the picture instead.
+constexpr double kLagSeconds = 1.0;
+constexpr int kFramesPerSecond = 60;
 
 struct Options {
     std::string script;
     double at = 0.0;
     int width = 960;
     int height = 540;
+    std::string stills;
 };
 
 bool parseOptions(int argc, char** argv, Options& o) {
@@ -63,7 +80,7 @@ bool parseOptions(int argc, char** argv, Options& o) {
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-        if (a == "--at" || a == "--size") {
+        if (a == "--at" || a == "--size" || a == "--stills") {
             if (value == nullptr) {
                 return bad("missing value", argv[i]);
             }
@@ -74,6 +91,8 @@ bool parseOptions(int argc, char** argv, Options& o) {
                 if (end == value || *end != '\0' || !std::isfinite(o.at) || o.at < 0.0) {
                     return bad("--at needs seconds, 0 or more", value);
                 }
+            } else if (a == "--stills") {
+                o.stills = value;
             } else {
                 char tail = 0;
                 if (std::sscanf(value, "%dx%d%c", &o.width, &o.height, &tail) != 2 ||
@@ -156,8 +175,9 @@ GLFWwindow* openWindow(const Options& o, WindowState& state) {
     return window;
 }
 
-// "12.345 s  frame 740 @60  road 1.00 + fluid 0.42  58 fps  paused"
-std::string titleText(const Engine& engine, double t, double fps) {
+// "12.345 s  frame 740 @60  road 1.00 + fluid 0.42  58 fps  paused", or
+// "rebuilding 40 %" while the clock waits for the scenes.
+std::string titleText(const Engine& engine, double t, double fps, const std::string& status) {
     char buffer[128];
     std::snprintf(buffer, sizeof buffer, "quex_preview  %.3f s  frame %ld @%d  ", t,
                   static_cast<long>(std::floor(t * engine.script.fps)), engine.script.fps);
@@ -180,8 +200,8 @@ std::string titleText(const Engine& engine, double t, double fps) {
     if (!any) {
         title += "(no scene)";
     }
-    std::snprintf(buffer, sizeof buffer, "  %.0f fps%s", fps, engine.paused ? "  paused" : "");
-    return title + buffer;
+    std::snprintf(buffer, sizeof buffer, "  %.0f fps", fps);
+    return title + buffer + (status.empty() ? "" : "  " + status);
 }
 
 class Preview {
@@ -192,6 +212,46 @@ class Preview {
     std::string lastBytes; // of the script file as last accepted
     bool pending = false;
     double lastEvent = 0.0;
+    OfflineMusic music;
+    FrameSchedule schedule;
+    SceneRebuild rebuild;
+    std::string stills; // where the canvas goes after a seek or reload, when set
+    bool userPaused = false;
+    bool held = false;  // the clock and music wait for a rebuild
+    bool redraw = true; // the shown frame no longer matches the script
+    bool stillWanted = false;
+    double holdStart = 0.0; // when the clock began to wait
+    long holdSteps = 0;     // the rebuild's step count then
+    long shownFrame = -1;   // at the schedule's rate, counting loop passes
+    int passes = 0;         // loop wraps since the last seek
+    double lastClock = 0.0;
+    double drawSeconds = 0.0; // the last frame's drawing
+
+    // The frames follow the capture's schedule: the decoded music gives the
+    // levels, so the picture does not depend on the sound device.
+    void initFrames() {
+        if (music.load()) {
+            engine.musicLength = music.lengthSeconds();
+        }
+        schedule.init(kFramesPerSecond, engine.loopRangeNow(), analyseFrames(music));
+        rebuild.init(engine.timeline, engine.overlays, schedule);
+    }
+
+    // The script's entries as the next frame will use them; the rebuild drops
+    // the state that the change made wrong.
+    void applyScript() {
+        engine.timeline.update(engine.script);
+        engine.overlays.update(engine.script);
+        const LoopRange before = schedule.range();
+        schedule.setRange(engine.loopRangeNow());
+        if (before.start != schedule.range().start || before.end != schedule.range().end) {
+            rebuild.restart(0);
+        } else {
+            rebuild.scheduleChanged();
+        }
+        redraw = true;
+        markRebuildStart();
+    }
 
     // The script file at start-up; a file that is there but unusable leaves
     // the embedded script playing until it is fixed.
@@ -222,6 +282,7 @@ class Preview {
         }
         const ScriptChanges c = compareScripts(engine.script, next);
         engine.script = std::move(next);
+        applyScript();
         if (first) {
             logLine(stderr, "[Preview] playing %s: %d entries\n", scriptPath.c_str(),
                     engine.script.nextId);
@@ -253,8 +314,155 @@ class Preview {
         return engine.paused ? engine.pauseTime : glfwGetTime() - engine.startOffset;
     }
 
-    // Past the loop end Engine::seek wraps; before 0 it stops at 0.
-    void seekTo(double t) { engine.seek(t, glfwGetTime()); }
+    // Past the loop end Engine::seek wraps; before 0 it stops at 0. A seek
+    // lands in the first pass, where quex_capture --at finds the same time.
+    void seekTo(double t) {
+        engine.seek(t, glfwGetTime());
+        passes = 0;
+        lastClock = engine.currentTime;
+        markRebuildStart();
+    }
+
+    // What the log line after the rebuild counts from.
+    void markRebuildStart() {
+        stillWanted = true;
+        holdStart = glfwGetTime();
+        holdSteps = rebuild.stepsTaken();
+    }
+
+    void setPaused(bool paused) {
+        if (engine.paused != paused) {
+            engine.togglePause(glfwGetTime());
+        }
+    }
+
+    double loopLength() const { return schedule.range().end - schedule.range().start; }
+
+    // One frame: the clock, then the scenes brought to its frame and drawn, or
+    // while they are not there yet, the clock held and the last frame shown.
+    // Returns the time the title shows: the frame's, or the one waited for.
+    double frame(FrameHost& host) {
+        const double clock = engine.advanceClock(host);
+        engine.audio.update();
+        if (!held && !engine.paused && clock < lastClock - 1.0) {
+            ++passes; // the clock wrapped at the loop end
+        }
+        lastClock = clock;
+        long k = schedule.frameAt(clock + passes * loopLength());
+        // A step costs at most a frame drawn with it, before one was timed.
+        const double perStep = rebuild.stepSeconds() > 0.0 ? rebuild.stepSeconds() : drawSeconds;
+        if (!held && !engine.paused && !stillWanted && shownFrame >= 0 && k > shownFrame + 1 &&
+            static_cast<double>(rebuild.stepsTo(k)) * perStep > kLagSeconds) {
+            // Far behind while playing (a draw slower than the steps it let
+            // pass): the clock goes back to the next frame and waits for it,
+            // so a slow renderer plays the simulations slowly instead of
+            // rebuilding everything it skipped.
+            k = shownFrame + 1;
+            held = true;
+            setPaused(true);
+            engine.seek(schedule.timeOf(k), glfwGetTime());
+            const double length = loopLength();
+            passes =
+                length > 0.0
+                    ? static_cast<int>(std::lround(
+                          (static_cast<double>(k) / schedule.fps() - engine.currentTime) / length))
+                    : 0;
+            lastClock = engine.currentTime;
+        }
+        if (k == shownFrame && !redraw) {
+            present();
+            return schedule.timeOf(k);
+        }
+        if (!held && !stillWanted) {
+            holdStart = host.now();
+            holdSteps = rebuild.stepsTaken();
+        }
+        if (!rebuild.bringTo(k, kRebuildSlice)) {
+            held = true;
+            setPaused(true);
+            present();
+            return clock;
+        }
+        if (userPaused) {
+            rebuild.keep(k); // an edit while paused draws k again
+        }
+        float bass = 0.0f;
+        float treble = 0.0f;
+        schedule.levelsAt(k, bass, treble);
+        const double drawStart = host.now();
+        engine.drawFrame(schedule.timeOf(k), bass, treble);
+        glFinish();
+        drawSeconds = host.now() - drawStart;
+        rebuild.drawn(k);
+        shownFrame = k;
+        redraw = false;
+        if (held && stillWanted) {
+            logLine(stderr, "[Preview] %.3f s rebuilt in %.2f s (%ld steps)\n", schedule.timeOf(k),
+                    host.now() - holdStart, rebuild.stepsTaken() - holdSteps);
+        }
+        if (stillWanted) {
+            stillWanted = false;
+            writeStill(k);
+        }
+        if (held) {
+            held = false;
+            setPaused(userPaused);
+        }
+        return schedule.timeOf(k);
+    }
+
+    // The last frame's canvas again, through the final pass of this moment
+    // (the palette key, the window's size).
+    void present() {
+        engine.post.end();
+        glClear(GL_COLOR_BUFFER_BIT);
+        if (shownFrame >= 0) {
+            float bass = 0.0f;
+            float treble = 0.0f;
+            schedule.levelsAt(shownFrame, bass, treble);
+            engine.post.present(static_cast<float>(schedule.timeOf(shownFrame)), bass,
+                                engine.paletteEnabled);
+        }
+    }
+
+    void writeStill(long k) const {
+        if (stills.empty()) {
+            return;
+        }
+        const RenderTarget& canvas = engine.post.canvas;
+        const int w = canvas.width;
+        const int h = canvas.height;
+        std::vector<unsigned char> rgba(static_cast<std::size_t>(w) * h * 4);
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, canvas.framebuffer);
+        glPixelStorei(GL_PACK_ALIGNMENT, 1);
+        glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
+        std::vector<unsigned char> rgb(static_cast<std::size_t>(w) * h * 3);
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) {
+                for (int c = 0; c < 3; ++c) {
+                    rgb[(static_cast<std::size_t>(y) * w + x) * 3 + c] =
+                        rgba[(static_cast<std::size_t>(h - 1 - y) * w + x) * 4 + c];
+                }
+            }
+        }
+        char name[64];
+        std::snprintf(name, sizeof name, "/canvas_%06ld.png", k);
+        const std::string path = stills + name;
+        if (stbi_write_png(path.c_str(), w, h, 3, rgb.data(), w * 3) == 0) {
+            logLine(stderr, "[Preview] cannot write %s\n", path.c_str());
+        }
+    }
+
+    std::string status() const {
+        char buffer[48] = "";
+        if (held) {
+            std::snprintf(buffer, sizeof buffer, "rebuilding %.0f %%", rebuild.progress() * 100.0);
+        } else if (userPaused) {
+            std::snprintf(buffer, sizeof buffer, "paused");
+        }
+        return buffer;
+    }
 
     void handleKeys(GLFWwindow* window, PressQueue& keys) {
         for (const PressQueue::Press& p : keys.take()) {
@@ -265,7 +473,8 @@ class Preview {
                 break;
             case GLFW_KEY_SPACE:
             case GLFW_KEY_P:
-                engine.togglePause(glfwGetTime());
+                userPaused = !userPaused;
+                setPaused(userPaused || held);
                 break;
             case GLFW_KEY_LEFT:
                 seekTo(clockNow() - step);
@@ -327,7 +536,7 @@ class PreviewHost final : public FrameHost {
         const double time = now();
         if (time - lastTitle >= kTitleSeconds) {
             fps = lastTitle < 0.0 ? 0.0 : framesSinceTitle / (time - lastTitle);
-            glfwSetWindowTitle(window, titleText(preview.engine, t, fps).c_str());
+            glfwSetWindowTitle(window, titleText(preview.engine, t, fps, preview.status()).c_str());
             lastTitle = time;
             framesSinceTitle = 0;
         }
@@ -362,7 +571,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     preview.scriptPath = o.script;
+    preview.stills = o.stills;
+    preview.initFrames();
     if (!o.script.empty() && !preview.loadStartScript()) {
+        preview.rebuild.release();
         engine.releaseSystems();
         glfwDestroyWindow(window);
         glfwTerminate();
@@ -371,7 +583,15 @@ int main(int argc, char** argv) {
     preview.seekTo(o.at);
 
     PreviewHost host(window, state, preview);
-    engine.run(host);
+    double lastTarget = host.now();
+    while (!host.shouldClose()) {
+        host.beginFrame();
+        const double t = preview.frame(host);
+        host.swapAndPoll();
+        host.endFrame(t);
+        paceNextFrame(host, lastTarget);
+    }
+    preview.rebuild.release();
     engine.releaseSystems();
     glfwDestroyWindow(window);
     glfwTerminate();

@@ -187,6 +187,25 @@ void travelStep(OverlaySprite& sprite, double t) {
     sprite.travelPos[1] += dy / dist * step;
 }
 
+bool OverlayManager::drawn(const OverlaySprite& sprite, double time) const {
+    return spriteShader.program != 0 && quad.vao != 0 && time >= sprite.start &&
+           time <= sprite.end && overlayOpacity(sprite, time) > 0.0f && sprite.texture.id != 0;
+}
+
+void OverlayManager::restartTravel() {
+    for (OverlaySprite& sprite : sprites) {
+        sprite.travelStarted = false;
+    }
+}
+
+void OverlayManager::stepTravel(double time) {
+    for (OverlaySprite& sprite : sprites) {
+        if (sprite.drift == 3 && drawn(sprite, time)) {
+            travelStep(sprite, time);
+        }
+    }
+}
+
 void OverlayManager::build(const DemoScript& script) {
     for (OverlaySprite& sprite : sprites) {
         sprite.texture.release();
@@ -257,13 +276,10 @@ void OverlayManager::render(double time, float treble) {
     const float q4 = 0.9f * tf;
 
     for (OverlaySprite& sprite : sprites) {
-        if (time < sprite.start || time > sprite.end) {
+        if (!drawn(sprite, time)) {
             continue;
         }
         const float a = overlayOpacity(sprite, time);
-        if (a <= 0.0f || sprite.texture.id == 0) {
-            continue;
-        }
 
         float dx = 0.0f;
         float dy = 0.0f;

@@ -64,6 +64,12 @@ class OverlayManager {
     bool init(int width, int height);
     void update(const DemoScript& script);
     void render(double time, float treble);
+    // Whether render() draws a sprite at `time`.
+    bool drawn(const OverlaySprite& sprite, double time) const;
+    // The wandering motion without drawing: forgotten, then one frame of it
+    // as render() takes it, for a tool that rebuilds the motion at a time.
+    void restartTravel();
+    void stepTravel(double time);
     void release();
 
   private:

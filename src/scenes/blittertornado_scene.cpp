@@ -167,9 +167,33 @@ void BlitterTornadoScene::setPalette(bool enabled, const Float3& low, const Floa
     }
 }
 
-void BlitterTornadoScene::render(double time, double, float alpha) {
+void BlitterTornadoScene::render(double time, double localTime, float alpha) {
     if (states[0].framebuffer == 0) {
         return; // never initialised
+    }
+    stepSimulation(time, localTime);
+    glBindVertexArray(vertexArray);
+    if (displayProgram.program != 0) {
+        displayProgram.use();
+        glActiveTexture(GL_TEXTURE0);
+        glBindTexture(GL_TEXTURE_2D, states[current].texture);
+        displayProgram.setInt("u_state", 0);
+        displayProgram.setVec2("u_resolution", static_cast<float>(width),
+                               static_cast<float>(height));
+        displayProgram.setFloat("u_audio_treble", treble);
+        displayProgram.setFloat("u_scene_alpha", alpha);
+        setColour(displayProgram, "u_pal_low", palLow);
+        setColour(displayProgram, "u_pal_mid", palMid);
+        setColour(displayProgram, "u_pal_high", palHigh);
+        glDrawArrays(GL_TRIANGLES, 0, 3);
+    }
+    glBindTexture(GL_TEXTURE_2D, 0);
+    glBindVertexArray(0);
+}
+
+void BlitterTornadoScene::stepSimulation(double time, double) {
+    if (states[0].framebuffer == 0) {
+        return;
     }
     SavedTarget canvas;
     canvas.capture();
@@ -209,25 +233,25 @@ void BlitterTornadoScene::render(double time, double, float alpha) {
     // of another size.
     canvas.restore();
     glEnable(GL_BLEND);
-    if (displayProgram.program != 0) {
-        displayProgram.use();
-        glActiveTexture(GL_TEXTURE0);
-        glBindTexture(GL_TEXTURE_2D, states[next].texture);
-        displayProgram.setInt("u_state", 0);
-        displayProgram.setVec2("u_resolution", static_cast<float>(width),
-                               static_cast<float>(height));
-        displayProgram.setFloat("u_audio_treble", treble);
-        displayProgram.setFloat("u_scene_alpha", alpha);
-        setColour(displayProgram, "u_pal_low", palLow);
-        setColour(displayProgram, "u_pal_mid", palMid);
-        setColour(displayProgram, "u_pal_high", palHigh);
-        glDrawArrays(GL_TRIANGLES, 0, 3);
-    }
     glBindTexture(GL_TEXTURE_2D, 0);
     glBindVertexArray(0);
 
     frame = frame + 1;
     current = next;
+}
+
+bool BlitterTornadoScene::saveState(SceneState& out) const {
+    out.counters = {frame};
+    return states[0].framebuffer != 0 &&
+           out.save(states[current].texture, width, height, 0, GL_RGBA8);
+}
+
+void BlitterTornadoScene::restoreState(const SceneState& state) {
+    if (states[0].framebuffer == 0 || state.images.size() != 1 || state.counters.size() != 1) {
+        return;
+    }
+    state.restore(0, states[current].texture);
+    frame = state.counters[0];
 }
 
 void BlitterTornadoScene::release() {

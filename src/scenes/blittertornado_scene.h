@@ -16,6 +16,10 @@ class BlitterTornadoScene : public IScene {
                     const Float3& high) override;
     void render(double time, double localTime, float alpha) override;
     void release() override;
+    bool simulated() const override { return true; }
+    void stepSimulation(double time, double localTime) override;
+    bool saveState(SceneState& out) const override;
+    void restoreState(const SceneState& state) override;
 
     // For inspection: the state image holding the latest step, and the step count.
     std::uint32_t stateTexture() const { return states[current].texture; }

@@ -215,9 +215,21 @@ void FluidScene::setAudio(float b, float t) {
     treble = t;
 }
 
-void FluidScene::render(double time, double, float alpha) {
+void FluidScene::render(double time, double localTime, float alpha) {
     if (vertexArray == 0) {
         return; // not initialised, or already released
+    }
+    stepSimulation(time, localTime);
+    SavedTarget canvas;
+    canvas.capture();
+    glBindVertexArray(vertexArray);
+    runDisplay(canvas, alpha);
+    glActiveTexture(GL_TEXTURE0);
+}
+
+void FluidScene::stepSimulation(double time, double) {
+    if (vertexArray == 0) {
+        return;
     }
     SavedTarget canvas;
     canvas.capture();
@@ -230,10 +242,29 @@ void FluidScene::render(double time, double, float alpha) {
     runPressure();
     runGradient();
     runDye(t);
-    runDisplay(canvas, alpha);
-
     dyeIndex = 1 - dyeIndex;
+
+    canvas.restore();
+    glEnable(GL_BLEND);
     glActiveTexture(GL_TEXTURE0);
+}
+
+// The velocity and pressure fields always end a step in their first buffer;
+// the dye alternates.
+bool FluidScene::saveState(SceneState& out) const {
+    return vertexArray != 0 &&
+           out.save(velocity[velocityIndex].texture, width, height, 0, GL_RG16F) &&
+           out.save(pressure[pressureIndex].texture, width, height, 0, GL_R16F) &&
+           out.save(dye[dyeIndex].texture, width, height, 0, GL_RGBA8);
+}
+
+void FluidScene::restoreState(const SceneState& state) {
+    if (vertexArray == 0 || state.images.size() != 3) {
+        return;
+    }
+    state.restore(0, velocity[velocityIndex].texture);
+    state.restore(1, pressure[pressureIndex].texture);
+    state.restore(2, dye[dyeIndex].texture);
 }
 
 void FluidScene::runAdvect(float time) const {
@@ -310,7 +341,7 @@ void FluidScene::runDisplay(const SavedTarget& canvas, float alpha) const {
     canvas.restore();
     glEnable(GL_BLEND);
     displayProgram.use();
-    dye[1 - dyeIndex].bindTexture(0);
+    dye[dyeIndex].bindTexture(0);
     velocity[velocityIndex].bindTexture(1);
     displayProgram.setInt("u_dye", 0);
     displayProgram.setInt("u_vel", 1);

@@ -14,6 +14,10 @@ class FluidScene : public IScene {
     void setAudio(float bass, float treble) override;
     void render(double time, double localTime, float alpha) override;
     void release() override;
+    bool simulated() const override { return true; }
+    void stepSimulation(double time, double localTime) override;
+    bool saveState(SceneState& out) const override;
+    void restoreState(const SceneState& state) override;
 
     // The fixed simulation step, whatever the real frame time.
     static constexpr float kStep = 1.0f / 60.0f;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/types.h"
+#include "scenes/scene_state.h"
 
 // A full-picture effect drawn into the canvas. Slot order matters to nobody
 // outside, but it is kept stable: destructor, init, setAudio, setPalette,
@@ -33,4 +34,19 @@ class IScene {
     }
     virtual void render(double time, double localTime, float alpha) = 0;
     virtual void release() = 0;
+
+    // A scene whose picture depends on the frames before it. render() is
+    // stepSimulation() then the drawing; a tool that rebuilds the state at a
+    // time steps without drawing, and keeps copies to go back to.
+    virtual bool simulated() const { return false; }
+    virtual void stepSimulation(double time, double localTime) {
+        (void)time;
+        (void)localTime;
+    }
+    // Appends copies of the state to `out` (empty first); false when a copy failed.
+    virtual bool saveState(SceneState& out) const {
+        (void)out;
+        return false;
+    }
+    virtual void restoreState(const SceneState& state) { (void)state; }
 };

@@ -232,9 +232,21 @@ void Rd2Scene::setPalette(bool enabled, const Float3& low, const Float3& mid, co
     }
 }
 
-void Rd2Scene::render(double time, double, float alpha) {
+void Rd2Scene::render(double time, double localTime, float alpha) {
     if (vertexArray == 0) {
         return; // not initialised, or already released
+    }
+    stepSimulation(time, localTime);
+    SavedTarget canvas;
+    canvas.capture();
+    glBindVertexArray(vertexArray);
+    runDisplay(canvas, current, alpha);
+    glActiveTexture(GL_TEXTURE0);
+}
+
+void Rd2Scene::stepSimulation(double time, double) {
+    if (vertexArray == 0) {
+        return;
     }
     SavedTarget canvas;
     canvas.capture();
@@ -245,11 +257,26 @@ void Rd2Scene::render(double time, double, float alpha) {
     runBlur(blurYProgram, blurX, blurY);
     const int next = 1 - current;
     runStep(static_cast<float>(time), next);
-    runDisplay(canvas, next, alpha);
 
     frame += 1;
     current = next;
+    canvas.restore();
+    glEnable(GL_BLEND);
     glActiveTexture(GL_TEXTURE0);
+}
+
+// The blurs are made afresh from the field at every step.
+bool Rd2Scene::saveState(SceneState& out) const {
+    out.counters = {frame};
+    return vertexArray != 0 && out.save(field[current].texture, width, height, 0, GL_RGBA8);
+}
+
+void Rd2Scene::restoreState(const SceneState& state) {
+    if (vertexArray == 0 || state.images.size() != 1 || state.counters.size() != 1) {
+        return;
+    }
+    state.restore(0, field[current].texture);
+    frame = state.counters[0];
 }
 
 void Rd2Scene::runBlur(const Shader& program, const RenderTarget& source,

@@ -16,6 +16,10 @@ class Rd2Scene : public IScene {
                     const Float3& high) override;
     void render(double time, double localTime, float alpha) override;
     void release() override;
+    bool simulated() const override { return true; }
+    void stepSimulation(double time, double localTime) override;
+    bool saveState(SceneState& out) const override;
+    void restoreState(const SceneState& state) override;
 
     // Steps during which the field is overwritten with noise.
     static constexpr int kSeedSteps = 10;

@@ -509,6 +509,28 @@ void SmokeScene::render(double time, double, float alpha) {
     display(time, alpha);
 }
 
+void SmokeScene::stepSimulation(double time, double) {
+    step(time);
+}
+
+// Divergence and vorticity are made afresh at every step; velocity and
+// pressure end each step in the buffer they started in, density alternates.
+bool SmokeScene::saveState(SceneState& out) const {
+    return framebuffer != 0 &&
+           out.save(velocityVolumes[velocityIndex], kGridX, kGridY, kGridZ, GL_RGBA16F) &&
+           out.save(densityVolumes[densityIndex], kGridX, kGridY, kGridZ, GL_RG16F) &&
+           out.save(pressureVolumes[pressureIndex], kGridX, kGridY, kGridZ, GL_R16F);
+}
+
+void SmokeScene::restoreState(const SceneState& state) {
+    if (framebuffer == 0 || state.images.size() != 3) {
+        return;
+    }
+    state.restore(0, velocityVolumes[velocityIndex]);
+    state.restore(1, densityVolumes[densityIndex]);
+    state.restore(2, pressureVolumes[pressureIndex]);
+}
+
 std::vector<float> SmokeScene::readDensity() const {
     std::vector<float> values(static_cast<std::size_t>(kGridX) * kGridY * kGridZ * 2);
     if (densityVolume() == 0) {

@@ -26,6 +26,10 @@ class SmokeScene : public IScene {
                         float shadow, float lightPow) override;
     void render(double time, double localTime, float alpha) override;
     void release() override;
+    bool simulated() const override { return true; }
+    void stepSimulation(double time, double localTime) override;
+    bool saveState(SceneState& out) const override;
+    void restoreState(const SceneState& state) override;
 
     // render() is step() then display(): the 25 volume passes, then the
     // raymarched picture of the current density into the bound framebuffer.

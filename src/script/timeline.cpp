@@ -144,18 +144,11 @@ void Timeline::setAudio(double time, float bass, float treble) {
 }
 
 void Timeline::render(double time) {
-    for (const ActiveScene& a : active) {
-        if (a.scene == nullptr || !isActive(a, time)) {
-            continue;
-        }
-        const float alpha = sceneAlpha(a, time);
-        if (!(alpha > 0.0f)) {
-            continue;
-        }
+    forEachDrawn(time, [time](const ActiveScene& a) {
         a.scene->setPalette(a.hasPalette, a.palette.low, a.palette.mid, a.palette.high);
         a.scene->setSmokeParams(a.hasSmokeParams, a.cam, a.fov, a.lightDir, a.shadow, a.lightPow);
-        a.scene->render(time, time - a.start, alpha);
-    }
+        a.scene->render(time, time - a.start, sceneAlpha(a, time));
+    });
 }
 
 void Timeline::release() {

@@ -52,4 +52,15 @@ class Timeline {
     void release();
 
     IScene* find(const char* name);
+
+    // The entries render() draws at `time`, in the order it draws them: active,
+    // with a scene and a fade above 0.
+    template <typename F> void forEachDrawn(double time, F&& f) const {
+        for (const ActiveScene& a : active) {
+            if (a.scene != nullptr && a.start <= time && time <= a.end &&
+                sceneAlpha(a, time) > 0.0f) {
+                f(a);
+            }
+        }
+    }
 };

@@ -12,14 +12,15 @@ use_preview "$1"
 script=$work/demo.txt
 out=$work/out.raw
 
-# The same scene line with two palettes that the road and rd2 scenes show as
-# a red and a blue picture.
+# The same scene line with two palettes that the road and dblobs scenes show
+# as a red and a blue picture. Neither carries a simulation, so the edit's
+# picture does not wait for steps from the entry's start.
 red() {
   printf 'fps 60\nscroll off\nscene road 0 12000 0 0 %s\n' \
     "(1.00,0.00,0.00) (1.00,0.00,0.00) (1.00,0.00,0.00)"
 }
 blue() {
-  printf 'fps 60\nscroll off\nscene rd2 0 12000 0 0 %s\n' \
+  printf 'fps 60\nscroll off\nscene dblobs 0 12000 0 0 %s\n' \
     "(0.00,0.00,1.00) (0.00,0.00,1.00) (0.00,0.00,1.00)"
 }
 # The red script with an image that cannot be loaded.
@@ -73,7 +74,7 @@ save blue
 wait_until 5 is_hue blue || fail "the edit did not change the picture"
 latency=$(awk -v a="$start" -v b="$(now)" 'BEGIN { printf "%.2f", b - a }')
 awk -v l="$latency" 'BEGIN { exit !(l <= 1.5) }' || fail "the picture changed after $latency s"
-title_has "rd2 1.00" || fail "title after the edit: $(title)"
+title_has "dblobs 1.00" || fail "title after the edit: $(title)"
 grep -q "^\[Preview\] reloaded $script: 0 added, 1 changed, 0 removed$" "$work/stderr" ||
   fail "no reload line: $(cat "$work/stderr")"
 echo "ok: a scene swapped in the script shows within $latency s"
@@ -88,7 +89,7 @@ rm "$script"
 wait_until 5 grep -q "cannot read $script: No such file or directory; keeping" "$work/stderr" ||
   fail "no message for a missing script"
 sleep 0.5
-is_hue blue && title_has "rd2 1.00" || fail "the last good script was not kept: $(title)"
+is_hue blue && title_has "dblobs 1.00" || fail "the last good script was not kept: $(title)"
 save red
 wait_until 5 is_hue red || fail "no reload after the file came back"
 echo "ok: a broken and a missing script keep the last good one"

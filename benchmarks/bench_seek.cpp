@@ -1,0 +1,81 @@
+// Time to the exact picture after a seek: the simulated scenes rebuilt at a
+// time, as quex_preview and quex_capture rebuild them, and the frame drawn
+// into the canvas. Cold: fresh scenes and no checkpoints. Back: after playing
+// on 10 s from there (stepped, as the preview's play takes checkpoints), the
+// same seek again.
+//
+//   bench_seek [SECONDS...]      (default 30 75 120 180)
+#include "core/engine.h"
+#include "core/offline_frames.h"
+#include "render/gl.h"
+#include "render/headless_context.h"
+#include "render/render_target.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+int main(int argc, char** argv) {
+    std::vector<double> times;
+    for (int i = 1; i < argc; ++i) {
+        times.push_back(std::atof(argv[i]));
+    }
+    if (times.empty()) {
+        times = {30.0, 75.0, 120.0, 180.0};
+    }
+    HeadlessContext context;
+    Engine engine;
+    if (!context.create() || !engine.initSystems(kCanvasWidth, kCanvasHeight, false)) {
+        return 1;
+    }
+    OfflineMusic music;
+    if (music.load()) {
+        engine.musicLength = music.lengthSeconds();
+    }
+    RenderTarget output;
+    output.create(kCanvasWidth, kCanvasHeight, GL_RGBA8, GL_RGBA, GL_UNSIGNED_BYTE, GL_NEAREST,
+                  GL_CLAMP_TO_EDGE);
+    engine.post.outputFramebuffer = output.framebuffer;
+    FrameSchedule schedule;
+    schedule.init(60, engine.loopRangeNow(), analyseFrames(music));
+    SceneRebuild rebuild;
+    rebuild.init(engine.timeline, engine.overlays, schedule);
+
+    // Seconds to the drawn frame k, and the steps it took.
+    const auto exact = [&](long k, long& steps) {
+        const auto start = std::chrono::steady_clock::now();
+        const long before = rebuild.stepsTaken();
+        rebuild.bringTo(k, HUGE_VAL);
+        float bass = 0.0f;
+        float treble = 0.0f;
+        schedule.levelsAt(k, bass, treble);
+        engine.drawFrame(schedule.timeOf(k), bass, treble);
+        rebuild.drawn(k);
+        glFinish();
+        steps = rebuild.stepsTaken() - before;
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    };
+
+    std::printf("%8s %10s %7s %10s %7s %16s\n", "seek s", "cold s", "steps", "back s", "steps",
+                "checkpoints MB");
+    for (const double t : times) {
+        const long k = schedule.frameAt(t);
+        rebuild.restart(0);
+        long coldSteps = 0;
+        const double cold = exact(k, coldSteps);
+        for (long j = k + 1; j <= k + 600; ++j) {
+            rebuild.bringTo(j, HUGE_VAL); // every scene drawn on the way steps
+        }
+        long backSteps = 0;
+        const double back = exact(k, backSteps);
+        std::printf("%8.2f %10.2f %7ld %10.2f %7ld %16.1f\n", t, cold, coldSteps, back, backSteps,
+                    static_cast<double>(rebuild.checkpointBytes()) / (1 << 20));
+        std::fflush(stdout);
+    }
+    rebuild.release();
+    output.release();
+    engine.releaseSystems();
+    return 0;
+}
