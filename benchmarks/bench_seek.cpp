@@ -48,11 +48,7 @@ int main(int argc, char** argv) {
         const auto start = std::chrono::steady_clock::now();
         const long before = rebuild.stepsTaken();
         rebuild.bringTo(k, HUGE_VAL);
-        float bass = 0.0f;
-        float treble = 0.0f;
-        schedule.levelsAt(k, bass, treble);
-        engine.drawFrame(schedule.timeOf(k), bass, treble);
-        rebuild.drawn(k);
+        drawScheduledFrame(engine, rebuild, schedule, k);
         glFinish();
         steps = rebuild.stepsTaken() - before;
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

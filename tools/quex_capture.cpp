@@ -311,11 +311,7 @@ struct Capture {
     // demo's is, the simulated scenes first brought to where frame k finds them.
     void draw(long k) {
         rebuild.bringTo(k, HUGE_VAL);
-        float bass = 0.0f;
-        float treble = 0.0f;
-        schedule.levelsAt(k, bass, treble);
-        engine.drawFrame(schedule.timeOf(k), bass, treble);
-        rebuild.drawn(k);
+        drawScheduledFrame(engine, rebuild, schedule, k);
     }
 
     // The final picture to a PNG or the video, and the canvas beside it if asked.

@@ -386,14 +386,10 @@ class Preview {
         if (userPaused) {
             rebuild.keep(k); // an edit while paused draws k again
         }
-        float bass = 0.0f;
-        float treble = 0.0f;
-        schedule.levelsAt(k, bass, treble);
         const double drawStart = host.now();
-        engine.drawFrame(schedule.timeOf(k), bass, treble);
+        drawScheduledFrame(engine, rebuild, schedule, k);
         glFinish();
         drawSeconds = host.now() - drawStart;
-        rebuild.drawn(k);
         shownFrame = k;
         redraw = false;
         if (held && stillWanted) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "audio/offline_music.h"
+#include "core/engine.h"
 #include "script/scene_rebuild.h"
 
 // The music analysed as the running demo hears it, one frame after another
@@ -17,4 +18,15 @@ inline FrameSchedule::Analyse analyseFrames(OfflineMusic& music) {
         bass = music.analyzer.bass;
         treble = music.analyzer.treble;
     };
+}
+
+// Frame k drawn as a viewer sees it, once the rebuild has brought the
+// simulated scenes to it: the schedule's time and music levels.
+inline void drawScheduledFrame(Engine& engine, SceneRebuild& rebuild, FrameSchedule& schedule,
+                               long k) {
+    float bass = 0.0f;
+    float treble = 0.0f;
+    schedule.levelsAt(k, bass, treble);
+    engine.drawFrame(schedule.timeOf(k), bass, treble);
+    rebuild.drawn(k);
 }
