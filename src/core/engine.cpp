@@ -194,33 +194,70 @@ LoopRange Engine::loopRangeNow() const {
 double Engine::advanceClock(FrameHost& host) {
     const LoopRange range = loopRangeNow();
     audio.setLoopStart(range.start);
+    const double now = host.now();
+    const double sinceLast = framed ? now - lastFrameNow : 0.0;
+    lastFrameNow = now;
+    framed = true;
     if (paused) {
         currentTime = pauseTime;
         return pauseTime;
     }
-    const double t = host.now() - startOffset;
-    currentTime = t;
     MusicPosition music;
-    const bool known = musicLength > 0.0 && audio.playPosition(music);
-    bool musicLooped = false;
-    if (known) {
-        musicLooped = musicLoopsSeen && music.loops != musicLoops;
-        musicLoops = music.loops;
-        musicLoopsSeen = true;
+    const bool playing = musicLength > 0.0 && audio.playPosition(music);
+    double t = now - startOffset;
+    const double span = range.end - range.start;
+    const bool heard = playing && music.heard && span > 0.0;
+    // A long gap between frames in which the music did not play on either:
+    // the whole process stood still (stopped, a sleeping machine), so the
+    // picture goes on from where it stood, as the music does.
+    const double heardSoFar = static_cast<double>(music.loops) * span + music.seconds;
+    const double played = heard && lastHeard >= 0.0 ? heardSoFar - lastHeard : 0.0;
+    if (playing && sinceLast > kStoodStillSeconds && played < 0.5 * sinceLast) {
+        t = currentTime;
     }
-    if (t < range.end && !musicLooped) {
-        return t;
+    lastHeard = heard ? heardSoFar : -1.0;
+    if (heard) {
+        const double error = std::remainder(music.seconds - t, span);
+        const bool off = std::fabs(error) > kStepSeconds;
+        if (off && offFrames > 0 && (error > 0.0) == (offLeast > 0.0)) {
+            ++offFrames;
+            offLeast = std::fabs(error) < std::fabs(offLeast) ? error : offLeast;
+        } else {
+            offFrames = off ? 1 : 0;
+            offLeast = error;
+        }
+        if (offFrames >= kOffFrames) {
+            if (offLeast > 0.0) {
+                t += offLeast;
+            } else {
+                // Music the device never played while the picture ran on (a
+                // stall, a late start): skipped, so the two go on together.
+                audio.skip(-offLeast);
+            }
+            offFrames = 0;
+        } else if (!off) {
+            t += std::clamp(error, -kPace * sinceLast, kPace * sinceLast);
+        }
+    } else {
+        offFrames = 0;
     }
-    // A device behind the timer is still playing the end: the clock goes back
-    // to it and wraps with the music. With nothing playing to follow (no
-    // music, a seek on its way, a device that has stopped asking for sound)
-    // the clock wraps on its own and the music is left alone; a device that
-    // comes back is followed when it loops.
-    const double n = known ? music.seconds : wrapTime(t, range);
-    startOffset = host.now() - n;
-    currentTime = n;
-    frameCounter = frameNumberAt(n);
-    return n;
+    const bool wraps = t >= range.end;
+    if (wraps) {
+        t = wrapTime(t, range);
+        frameCounter = frameNumberAt(t);
+    }
+    startOffset = now - t;
+    currentTime = t;
+    return t;
+}
+
+void Engine::seekMusic(double seconds) {
+    double music = seconds + audio.outputLatency();
+    const LoopRange range = loopRangeNow();
+    if (music >= range.end) {
+        music = wrapTime(music, range);
+    }
+    audio.seek(music);
 }
 
 void Engine::togglePause(double now) {
@@ -228,7 +265,7 @@ void Engine::togglePause(double now) {
     if (paused) {
         audio.pause();
     } else {
-        audio.seek(pauseTime);
+        seekMusic(pauseTime);
         audio.resume();
     }
 }
@@ -247,10 +284,12 @@ void Engine::seek(double seconds, double now) {
     }
     startOffset = now - seconds;
     currentTime = seconds;
+    lastHeard = -1.0;
+    offFrames = 0;
     if (paused) {
         pauseTime = seconds;
     }
-    audio.seek(seconds);
+    seekMusic(seconds);
     frameCounter = frameNumberAt(seconds);
 }
 
