@@ -201,13 +201,14 @@ bool Audio::playPosition(MusicPosition& out) const {
     const double latency = outputLatency() * kEngineRate;
     const double age = static_cast<double>(Sound::steadyNs() - head.handedNs);
     // Output frames played since the render. The device cannot play past what
-    // it was handed; a period after that it has stopped asking.
+    // it was handed.
     const double played = std::max(age, 0.0) / static_cast<double>(head.nsPerFrame);
     const double handed = static_cast<double>(head.frames) + latency;
-    out.heard = played <= handed + static_cast<double>(head.frames);
+    out.silentFor = std::max(played - handed, 0.0) * static_cast<double>(head.nsPerFrame) * 1e-9;
     const double rate = static_cast<double>(s.sampleRate());
     double frame =
         static_cast<double>(head.frame) + (std::min(played, handed) - latency) * rate / kEngineRate;
+    out.rate = 1e9 / (static_cast<double>(head.nsPerFrame) * kEngineRate);
     out.loops = head.loops;
     const double length = static_cast<double>(s.lengthFrames());
     const double loopStart = static_cast<double>(s.loopStartFrame());

@@ -5,13 +5,15 @@
 #include <memory>
 
 // Where the music is being heard: a time inside the track, how many times it
-// has flowed from its end into the loop start to get there, and whether the
-// device is still playing what it was handed (false: it has played all of it
-// and stopped asking, so the time stands where the music stopped).
+// has flowed from its end into the loop start to get there, how long the
+// device has been past the end of what it was handed (it plays silence, or
+// has stopped asking; the time stands where the music stopped), and the pace
+// it plays at.
 struct MusicPosition {
     double seconds = 0.0;
     std::uint64_t loops = 0;
-    bool heard = true;
+    double silentFor = 0.0;
+    double rate = 1.0; // music seconds per second
 };
 
 // The music player: plays one track on the sound device, copies what is

@@ -39,6 +39,8 @@ bool Sound::setUp(int sourceRate, unsigned sourceChannels, std::uint64_t frames)
     lastRenderNs = 0;
     lastRenderFrames = 0;
     lineNs = 0.0;
+    paceSamples = 0;
+    offPace = 0;
     nsPerFrame = 1e9 / static_cast<double>(outputRate);
     outputLoops = 0;
     live.store(true, std::memory_order_release);
@@ -250,8 +252,16 @@ void Sound::render(float* out, std::size_t frames) {
     if (lastRenderFrames > 0 && now > lastRenderNs) {
         const double sample =
             static_cast<double>(now - lastRenderNs) / static_cast<double>(lastRenderFrames);
-        if (sample > 0.5 * nsPerFrame && sample < 2.0 * nsPerFrame) {
-            nsPerFrame += (sample - nsPerFrame) / 8.0;
+        // Four in a row far off: the pace itself has changed, measure anew.
+        offPace = sample > 0.5 * nsPerFrame && sample < 2.0 * nsPerFrame ? 0 : offPace + 1;
+        if (offPace >= 4) {
+            offPace = 0;
+            paceSamples = 0;
+        }
+        if (offPace == 0) {
+            // The mean of the first eight, then smoothed.
+            paceSamples = std::min(paceSamples + 1, 8);
+            nsPerFrame += (sample - nsPerFrame) / paceSamples;
         }
     }
     // When the device asked: the line through its renders, not each wake-up,

@@ -105,6 +105,8 @@ class Sound {
     std::size_t lastRenderFrames = 0;
     double nsPerFrame = 0.0;
     double lineNs = 0.0;
+    int paceSamples = 0;
+    int offPace = 0;
     std::uint64_t outputLoops = 0;
 
     Mp3Stream* stream = nullptr;

@@ -204,9 +204,13 @@ double Engine::advanceClock(FrameHost& host) {
     }
     MusicPosition music;
     const bool playing = musicLength > 0.0 && audio.playPosition(music);
-    double t = now - startOffset;
     const double span = range.end - range.start;
-    const bool heard = playing && music.heard && span > 0.0;
+    const bool heard = playing && music.silentFor == 0.0 && span > 0.0;
+    const bool holding = playing && !heard && music.silentFor < kHoldSeconds;
+    // The timer carries the clock from the last frame (or the last seek), at
+    // the pace the device plays when it is heard.
+    const double pace = heard ? std::clamp(music.rate, 0.8, 1.25) : 1.0;
+    double t = currentTime + (now - startOffset - currentTime) * pace;
     // A long gap between frames in which the music did not play on either:
     // the whole process stood still (stopped, a sleeping machine), so the
     // picture goes on from where it stood, as the music does.
@@ -216,7 +220,14 @@ double Engine::advanceClock(FrameHost& host) {
         t = currentTime;
     }
     lastHeard = heard ? heardSoFar : -1.0;
-    if (heard) {
+    const bool snaps = heard && settling;
+    if (snaps) {
+        // The first music heard after a start, a seek or a resume: the clock
+        // takes it as it is, a part of the jump that is being made.
+        t += std::remainder(music.seconds - t, span);
+        settling = false;
+        offFrames = 0;
+    } else if (heard) {
         const double error = std::remainder(music.seconds - t, span);
         const bool off = std::fabs(error) > kStepSeconds;
         if (off && offFrames > 0 && (error > 0.0) == (offLeast > 0.0)) {
@@ -240,6 +251,16 @@ double Engine::advanceClock(FrameHost& host) {
         }
     } else {
         offFrames = 0;
+        if (holding && span > 0.0) {
+            // Late or stalled a moment: the picture waits for the music, not
+            // going back.
+            t = std::min(t, currentTime +
+                                std::max(0.0, std::remainder(music.seconds - currentTime, span)));
+        }
+    }
+    if (!snaps) {
+        // Never back, whatever the timer did.
+        t = std::max(t, currentTime);
     }
     const bool wraps = t >= range.end;
     if (wraps) {
@@ -252,7 +273,10 @@ double Engine::advanceClock(FrameHost& host) {
 }
 
 void Engine::seekMusic(double seconds) {
-    double music = seconds + audio.outputLatency();
+    // The seek is carried out at the device's next request, half a period
+    // away on average, and heard the output latency later.
+    double music =
+        seconds + audio.outputLatency() + 0.5 * Audio::kPeriodFrames / Audio::kEngineRate;
     const LoopRange range = loopRangeNow();
     if (music >= range.end) {
         music = wrapTime(music, range);
@@ -266,6 +290,7 @@ void Engine::togglePause(double now) {
         audio.pause();
     } else {
         seekMusic(pauseTime);
+        settling = true;
         audio.resume();
     }
 }
@@ -285,7 +310,7 @@ void Engine::seek(double seconds, double now) {
     startOffset = now - seconds;
     currentTime = seconds;
     lastHeard = -1.0;
-    offFrames = 0;
+    settling = true;
     if (paused) {
         pauseTime = seconds;
     }

@@ -45,6 +45,8 @@ class Engine {
     // that much is the scheduler's noise, not the music.
     int offFrames = 0;
     double offLeast = 0.0;
+    // Until the music is first heard after a start, a seek or a resume.
+    bool settling = true;
 
     // Above this the picture is off the music heard and closes the distance
     // at once; below it, by pacing the clock at most kPace faster or slower.
@@ -54,6 +56,9 @@ class Engine {
     // A gap between two frames longer than this, the music running, is a
     // process that stood still (stopped, a sleeping machine).
     static constexpr double kStoodStillSeconds = 1.0;
+    // A device silent this long has stopped asking: the timer carries the
+    // clock; until then the picture waits where the music stopped.
+    static constexpr double kHoldSeconds = 0.5;
 
     bool init();
     // The frame loop on the demo's window until its close flag is set.

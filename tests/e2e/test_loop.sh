@@ -98,10 +98,17 @@ awk '
     heard = $1 / 8 / 48000 - 0.06; music = -1
     for (i = 1; i <= n; i++) if (heard >= o0[i] && heard < o1[i]) music = t0[i] + heard - o0[i]
     if (music < 0) next
-    d = $2 - music; if (d > 1.5) d -= 3; if (d < -1.5) d += 3
-    printf "picture %.3f s, heard %.3f s: %+.0f ms\n", $2, music, d * 1000
-    seen++; if (d > 0.1 || d < -0.1) bad++
+    e = $2 - music; if (e > 1.5) e -= 3; if (e < -1.5) e += 3
+    printf "picture %.3f s, heard %.3f s: %+.0f ms\n", $2, music, e * 1000
+    d[++seen] = e; if (e > 0.4 || e < -0.4) bad++
   }
-  END { if (seen < 3) { print "only " seen " frames seen"; exit 1 } exit bad > 0 }' \
+  END {
+    if (seen < 5) { print "only " seen " frames seen"; exit 1 }
+    # A title is read some time after it was set, so the picture looks behind.
+    for (i = 1; i <= seen; i++) for (j = i + 1; j <= seen; j++) if (d[j] < d[i]) { x = d[i]; d[i] = d[j]; d[j] = x }
+    median = d[int((seen + 1) / 2)]
+    printf "median %+.0f ms\n", median * 1000
+    exit bad > 0 || median > 0.1 || median < -0.15
+  }' \
   "$work/segments_stop" "$work/seen" || fail "after a 3 s stop the picture is not with the music heard"
 echo "ok: after the process stood still for 3 s, the picture shows the music heard"

@@ -180,6 +180,10 @@ Recording::Recording(const std::vector<float>& out, double from, double loopStar
             continue;
         }
         if (next >= 0 && same(o, next)) {
+            if (o != stretches.back().out + stretches.back().length) {
+                // Going on where it stopped, after silence.
+                stretches.push_back({o, 0, next});
+            }
             ++stretches.back().length;
             ++o;
             ++next;
