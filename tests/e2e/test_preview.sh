@@ -136,7 +136,8 @@ echo "demo time $before -> $after; music $a_end -> $b_start (silent for $a_out_e
 awk -v d0="$before" -v d1="$after" -v m0="$a_end" -v m1="$b_start" -v g0="$a_out_end" -v g1="$b_out" '
   BEGIN {
     if (d1 - d0 < 4.999 || d1 - d0 > 5.001) { print "demo time moved " d1 - d0; exit 1 }
-    if (m1 - d1 > 0.05 || m1 - d1 < -0.05) { print "music resumed at " m1 " not " d1; exit 1 }
+    # Ahead by what is played before it is heard: a period and a half here.
+    if (m1 - d1 > 0.11 || m1 - d1 < -0.05) { print "music resumed at " m1 " not " d1; exit 1 }
     if (g1 - g0 < 0.5) { print "the music did not stop while paused"; exit 1 }
   }' || fail "seek out of step"
 echo "ok: paused, Shift+Right moved the demo time and the music by 5 s"
