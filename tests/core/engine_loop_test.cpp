@@ -87,7 +87,8 @@ void expectEveryFrameOnTheMusicHeard(const Engine& engine, const DiskDevice& dev
         }
         if (f.time < frames[i - 1].time) {
             ++wraps;
-            EXPECT_GT(frames[i - 1].time, range.end - 0.1) << "a step back at frame " << i;
+            EXPECT_TRUE(frames[i - 1].time > range.end - 0.5 && f.time < range.start + 0.5)
+                << "a step back at frame " << i << " from " << frames[i - 1].time << " s";
         }
         const double heard = heardAt(recording, f.device, latency);
         if (std::isnan(heard) || (f.device >= settle.first && f.device < settle.second) ||
@@ -250,13 +251,20 @@ TEST_P(EngineDrift, AfterEveryWrapThePictureIsWithinAFrameOfUnbrokenMusic) {
     // A loaded machine may hold the driver between handing a buffer and
     // writing it, which this host counts as playing it (four times over, at
     // its speed): some wraps may be off by more than a frame, none by more
-    // than three. Drift shows as every wrap off.
+    // than three. Drift shows as every wrap off. Wraps that came just after
+    // the frame loop was held are not judged.
     int late = 0;
+    int judged = 0;
     for (int w = 1; w <= kWraps; ++w) {
+        if (std::isnan(run.offsets[w])) {
+            continue;
+        }
+        ++judged;
         late += std::fabs(run.offsets[w]) > 1.0 / 60.0;
         EXPECT_LE(std::fabs(run.offsets[w]), 3.0 / 60.0) << "after wrap " << w;
     }
-    EXPECT_LE(late, kWraps / 5) << "wraps with the picture more than a frame off the music";
+    EXPECT_GE(judged, kWraps / 2);
+    EXPECT_LE(late, judged / 5) << "wraps with the picture more than a frame off the music";
 }
 
 INSTANTIATE_TEST_SUITE_P(Devices, EngineDrift,

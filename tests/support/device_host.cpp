@@ -271,7 +271,9 @@ WrapRun runWraps(Engine& engine, DiskDevice& device, double clockRate, double la
     const double loopStart = engine.musicLength - loopSeconds;
     engine.script.loopTime = loopStart;
     DeviceHost host(device, clockRate);
-    startAt(engine, host, loopStart);
+    // A little before the loop start, so that the music plays through it
+    // however far ahead of the picture it is sought.
+    startAt(engine, host, loopStart - 0.1);
 
     // Each frame's clock and the device's output position at that moment.
     struct Sample {
@@ -283,8 +285,16 @@ WrapRun runWraps(Engine& engine, DiskDevice& device, double clockRate, double la
     int wrap = 0;
     double wrappedAt = 0.0;
     double last = engine.currentTime;
+    // A loaded machine holds the frame loop now and then, the timer jumping
+    // ahead as after a stall: half a second to settle after each.
+    double lastFrame = -1.0;
+    double held = -1.0;
     host.onFrame = [&](int) {
         const double now = host.now();
+        if (lastFrame >= 0.0 && now - lastFrame > 0.1) {
+            held = now;
+        }
+        lastFrame = now;
         if (engine.currentTime < last) {
             ++wrap;
             wrappedAt = now;
@@ -293,7 +303,8 @@ WrapRun runWraps(Engine& engine, DiskDevice& device, double clockRate, double la
         if (wrap == 5 && host.lag == 0.0 && now - wrappedAt > 0.4) {
             host.lag = lag;
         }
-        if (wrap > 0 && wrap <= wraps && now - wrappedAt < 0.3) {
+        if (wrap > 0 && wrap <= wraps && now - wrappedAt < 0.3 &&
+            (held < 0.0 || now > held + 0.5)) {
             samples.push_back({wrap, now - engine.startOffset, host.deviceSeconds() * kRate});
         }
         if (wrap > wraps) {
