@@ -114,10 +114,13 @@ void Sound::skipFrames(std::uint64_t frames) {
 
 namespace {
 std::atomic<Sound::ClockNs> clockOverride{nullptr};
-}
+// Counts the changes of clock, so a render can start its timing anew.
+std::atomic<int> clockChanges{0};
+} // namespace
 
 void Sound::useClock(ClockNs clock) {
     clockOverride.store(clock, std::memory_order_release);
+    clockChanges.fetch_add(1, std::memory_order_acq_rel);
 }
 
 std::int64_t Sound::steadyNs() {
@@ -248,6 +251,13 @@ void Sound::render(float* out, std::size_t frames) {
     }
     // The device's pace: the time between two renders per frame of the first,
     // smoothed; a stall or a late wake-up says nothing of it.
+    const int changes = clockChanges.load(std::memory_order_acquire);
+    if (changes != clockSeen) {
+        clockSeen = changes;
+        lastRenderFrames = 0;
+        paceSamples = 0;
+        nsPerFrame = 1e9 / static_cast<double>(outputRate);
+    }
     const std::int64_t now = steadyNs();
     if (lastRenderFrames > 0 && now > lastRenderNs) {
         const double sample =

@@ -107,6 +107,7 @@ class Sound {
     double lineNs = 0.0;
     int paceSamples = 0;
     int offPace = 0;
+    int clockSeen = 0;
     std::uint64_t outputLoops = 0;
 
     Mp3Stream* stream = nullptr;
