@@ -11,6 +11,14 @@
 namespace {
 
 constexpr int kSpeed = 4; // the disk device plays this many times faster than real time
+// A sanitized build runs the frame loop several times slower, and a busy
+// machine holds it longer: its timing is judged in full in the Release build
+// only, and three times as loosely here.
+#ifdef QUEX_SANITIZED
+constexpr double kLoose = 3.0;
+#else
+constexpr double kLoose = 1.0;
+#endif
 constexpr double kRate = Audio::kEngineRate;
 
 class EngineLoop : public GlTest {
@@ -74,7 +82,7 @@ void expectEveryFrameOnTheMusicHeard(const Engine& engine, const DiskDevice& dev
     int wraps = 0;
     double worst = 0.0;
     // A frame, and the few milliseconds this host's time is good to.
-    constexpr double kTolerance = 1.0 / 60.0 + 0.003;
+    constexpr double kTolerance = (1.0 / 60.0 + 0.003) * kLoose;
     // A loaded machine holds the frame loop now and then, the timer jumping
     // ahead as after a stall: half a second to settle after each.
     double held = -1.0;
@@ -261,8 +269,8 @@ TEST_P(EngineDrift, AfterEveryWrapThePictureIsWithinAFrameOfUnbrokenMusic) {
             continue;
         }
         ++judged;
-        late += std::fabs(run.offsets[w]) > 1.0 / 60.0;
-        EXPECT_LE(std::fabs(run.offsets[w]), 3.0 / 60.0) << "after wrap " << w;
+        late += std::fabs(run.offsets[w]) > kLoose / 60.0;
+        EXPECT_LE(std::fabs(run.offsets[w]), kLoose * 3.0 / 60.0) << "after wrap " << w;
     }
     EXPECT_GE(judged, kWraps / 2);
     EXPECT_LE(late, judged / 5) << "wraps with the picture more than a frame off the music";
