@@ -72,7 +72,11 @@ for _ in $(seq 1 120); do
   sleep 0.25
 done
 [[ -n "$window" ]] || fail "no window appeared"
-sleep 2
+# Playing for a second (a sanitized build starts slowly).
+for _ in $(seq 1 120); do
+  awk '{ exit !($2 >= 187 && $2 < 189) }' <<<"$(xdotool getwindowname "$window" 2>/dev/null)" && break
+  sleep 0.25
+done
 kill -STOP "$pid"
 sleep 3
 kill -CONT "$pid"
@@ -92,7 +96,10 @@ xdotool key --window "$window" Escape
 wait_exit "$pid" 20
 [[ "$EXIT_CODE" == 0 ]] || fail "exit code $EXIT_CODE after the stop"
 timeout 120 "$segments" "$out" >"$work/segments_stop" || fail "the recording could not be read"
-awk '
+# Judged in full in the Release build, three times as loosely in a sanitized one.
+loose=1
+! sanitized "$preview" || loose=3
+awk -v loose="$loose" '
   NR == FNR { o0[NR] = $1; o1[NR] = $2; t0[NR] = $3; n = NR; next }
   {
     heard = $1 / 8 / 48000 - 0.06; music = -1
@@ -100,7 +107,7 @@ awk '
     if (music < 0) next
     e = $2 - music; if (e > 1.5) e -= 3; if (e < -1.5) e += 3
     printf "picture %.3f s, heard %.3f s: %+.0f ms\n", $2, music, e * 1000
-    d[++seen] = e; if (e > 0.4 || e < -0.4) bad++
+    d[++seen] = e; if (e > 0.4 * loose || e < -0.4 * loose) bad++
   }
   END {
     if (seen < 5) { print "only " seen " frames seen"; exit 1 }
@@ -108,7 +115,7 @@ awk '
     for (i = 1; i <= seen; i++) for (j = i + 1; j <= seen; j++) if (d[j] < d[i]) { x = d[i]; d[i] = d[j]; d[j] = x }
     median = d[int((seen + 1) / 2)]
     printf "median %+.0f ms\n", median * 1000
-    exit bad > 0 || median > 0.1 || median < -0.15
+    exit bad > 0 || median > 0.1 * loose || median < -0.15 * loose
   }' \
   "$work/segments_stop" "$work/seen" || fail "after a 3 s stop the picture is not with the music heard"
 echo "ok: after the process stood still for 3 s, the picture shows the music heard"
