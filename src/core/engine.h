@@ -53,9 +53,10 @@ class Engine {
     static constexpr double kStepSeconds = 0.05;
     static constexpr double kPace = 0.05;
     static constexpr int kOffFrames = 3;
-    // A gap between two frames longer than this, the music running, is a
-    // process that stood still (stopped, a sleeping machine).
-    static constexpr double kStoodStillSeconds = 1.0;
+    // A gap between two frames longer than this, the music not playing on
+    // either, is a process that stood still (stopped, a sleeping machine);
+    // shorter ones are slow frames, which in the browser starve the music.
+    static constexpr double kStoodStillSeconds = 2.5;
     // A device silent this long has stopped asking: the timer carries the
     // clock; until then the picture waits where the music stopped.
     static constexpr double kHoldSeconds = 0.5;
