@@ -1,9 +1,11 @@
-// Measures how the music keeps to the picture where the frame loop moves it:
-// the seam at the loop end (judged in the played output itself), the
-// distance between music and clock after ten pauses, and the distance after
-// each of 100 wraps of a 0.6 s loop on a device whose clock runs off the
-// timer by some parts per million. The frame loop runs on SDL's disk
-// driver's own timeline, four times faster than real time.
+// Measures how the picture keeps to the music heard: the seam at the loop
+// end (judged in the played output itself), the distance between music and
+// clock after ten pauses, and, over every frame of a run through the loop
+// end, the picture minus the music heard (read off the recording) on a
+// device whose clock runs off the timer by some parts per million, one that
+// stalls for 2 s, a process that stands still for 3 s, and a device 200 ms
+// behind what it is handed. The frame loop runs on SDL's disk driver's own
+// timeline, four times faster than real time.
 //
 // Usage: bench_av_sync [PPM...]  (headless; default 100 -100 1000 -1000: the
 // timer that much faster than the device, so positive is a slow device)
@@ -18,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <unordered_map>
 
 namespace {
@@ -146,31 +149,90 @@ void measurePauseDrift() {
                 1000.0 * Audio::kPeriodFrames / kRate);
 }
 
-// 100 wraps on a device `ppm` slower than the timer.
-void measureDrift(double ppm) {
+struct Scenario {
+    const char* name;
+    double clockRate = 1.0; // the timer against the device
+    double stall = 0.0;     // seconds the device stops asking, mid-run
+    double stop = 0.0;      // seconds the whole process stands still, mid-run
+    double latency = 0.0;   // seconds the device is behind what it is handed
+};
+
+// From 180 s through the loop end to 60 s (about 20 s of music), every
+// frame's picture minus the music heard then; the disturbance 4 s in.
+void measureEveryFrame(const Scenario& sc) {
     Session s;
     if (!s.start()) {
-        std::printf("drift: no music\n");
+        std::printf("%s: no music\n", sc.name);
         return;
     }
-    constexpr int kWraps = 100;
-    const WrapRun run = runWraps(s.engine, s.device, 1.0 + ppm * 1e-6, 0.0, kWraps, 0.6);
-    std::vector<double> sizes;
-    int late = 0;
-    for (int w = 1; w <= kWraps; ++w) {
-        if (!std::isnan(run.offsets[w])) {
-            sizes.push_back(std::fabs(run.offsets[w]));
-            late += sizes.back() > 1.0 / 60.0;
+    s.engine.audio.setExtraLatency(sc.latency);
+    DeviceHost host(s.device, sc.clockRate);
+    startAt(s.engine, host, 180.0);
+    const double begin = host.deviceSeconds();
+    struct Seen {
+        double time;
+        double device;
+    };
+    std::vector<Seen> frames;
+    double disturbed = -1.0;
+    host.onFrame = [&](int) {
+        frames.push_back({s.engine.currentTime, host.clockReadAt});
+        const double now = host.deviceSeconds();
+        if (disturbed < 0.0 && now > begin + 4.0 && (sc.stall > 0.0 || sc.stop > 0.0)) {
+            disturbed = now;
+            holdSoundDevices(true);
+            if (sc.stop > 0.0) {
+                // Nothing runs: no frame, no sound; the device plays silence.
+                s.device.waitMore(static_cast<std::size_t>(sc.stop * kRate), 60.0);
+                holdSoundDevices(false);
+            }
+        }
+        if (sc.stall > 0.0 && disturbed >= 0.0 && now > disturbed + sc.stall &&
+            now < disturbed + sc.stall + 1.0) {
+            holdSoundDevices(false);
+        }
+        if (s.engine.currentTime > 60.0 && s.engine.currentTime < 100.0) {
+            host.requestClose();
+        }
+    };
+    s.engine.run(host);
+    const LoopRange range = s.engine.loopRangeNow();
+    s.engine.audio.unload();
+    const Recording recording(s.device.samples(), 178.0, range.start, range.end);
+    std::vector<double> all, settled;
+    for (const Seen& f : frames) {
+        const double heard = heardAt(recording, f.device, sc.latency);
+        if (std::isnan(heard) || f.device < begin + 1.0) {
+            continue;
+        }
+        const double offset = std::remainder(f.time - heard, range.end - range.start);
+        all.push_back(offset);
+        if (disturbed < 0.0 || f.device < disturbed ||
+            f.device > disturbed + sc.stall + sc.stop + 0.5) {
+            settled.push_back(offset);
         }
     }
-    std::sort(sizes.begin(), sizes.end());
-    const double median = sizes.empty() ? NAN : sizes[sizes.size() / 2];
-    const double worst = sizes.empty() ? NAN : sizes.back();
-    std::printf("drift %+6.0f ppm: music minus picture after wrap 1 %+.1f ms, 10 %+.1f ms, "
-                "100 %+.1f ms; median %.1f ms, largest %.1f ms, %d wraps over a frame; music %s\n",
-                ppm, 1000.0 * run.offsets[1], 1000.0 * run.offsets[10],
-                1000.0 * run.offsets[kWraps], 1000.0 * median, 1000.0 * worst, late,
-                run.unbroken() ? "unbroken" : "broken");
+    auto report = [](std::vector<double> v) {
+        if (v.empty()) {
+            return std::string("no frames");
+        }
+        std::vector<double> sizes;
+        for (const double x : v) {
+            sizes.push_back(std::fabs(x));
+        }
+        std::sort(sizes.begin(), sizes.end());
+        const auto worst = std::max_element(
+            v.begin(), v.end(), [](double a, double b) { return std::fabs(a) < std::fabs(b); });
+        char text[160];
+        std::snprintf(text, sizeof text, "median %.1f ms, worst %+.1f ms, %zu over a frame",
+                      1000.0 * sizes[sizes.size() / 2], 1000.0 * *worst,
+                      static_cast<std::size_t>(std::count_if(
+                          sizes.begin(), sizes.end(), [](double x) { return x > 1.0 / 60.0; })));
+        return std::string(text);
+    };
+    std::printf("%-22s picture minus heard over %zu frames: %s; from 0.5 s after the "
+                "disturbance: %s\n",
+                sc.name, all.size(), report(all).c_str(), report(settled).c_str());
 }
 
 } // namespace
@@ -190,8 +252,17 @@ int main(int argc, char** argv) {
     if (ppms.empty()) {
         ppms = {100.0, -100.0, 1000.0, -1000.0};
     }
+    std::vector<std::string> names;
     for (const double ppm : ppms) {
-        measureDrift(ppm);
+        char name[32];
+        std::snprintf(name, sizeof name, "%+.0f ppm", ppm);
+        names.push_back(name);
     }
+    for (std::size_t i = 0; i < ppms.size(); ++i) {
+        measureEveryFrame({names[i].c_str(), 1.0 + ppms[i] * 1e-6});
+    }
+    measureEveryFrame({"2 s stall", 1.0, 2.0});
+    measureEveryFrame({"3 s process stop", 1.0, 0.0, 3.0});
+    measureEveryFrame({"200 ms latency", 1.0, 0.0, 0.0, 0.2});
     return 0;
 }

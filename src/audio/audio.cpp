@@ -172,31 +172,56 @@ double Audio::positionSeconds() const {
            static_cast<double>(state->sound.sampleRate());
 }
 
+void Audio::skip(double seconds) {
+    if (!state->soundReady || !(seconds > 0.0) || !std::isfinite(seconds)) {
+        return;
+    }
+    state->sound.skipFrames(
+        static_cast<std::uint64_t>(std::llround(seconds * state->sound.sampleRate())));
+}
+
+double Audio::outputLatency() const {
+    return static_cast<double>(state->engine.latencyFrames.load(std::memory_order_relaxed)) /
+               kEngineRate +
+           extraLatency;
+}
+
+void Audio::setExtraLatency(double seconds) {
+    extraLatency = std::isfinite(seconds) ? std::max(seconds, 0.0) : 0.0;
+}
+
 bool Audio::playPosition(MusicPosition& out) const {
     const Block& b = *state;
     Sound::Playhead head;
     if (!b.soundReady || !b.engineReady || paused || !b.sound.isPlaying() ||
-        !b.sound.playhead(head)) {
-        return false;
-    }
-    const double age = static_cast<double>(Sound::steadyNs() - head.handedNs);
-    if (age > kStalledSeconds * 1e9 || head.nsPerFrame <= 0) {
+        !b.sound.playhead(head) || head.nsPerFrame <= 0) {
         return false;
     }
     const Sound& s = b.sound;
-    // Output frames played since the render, never past the buffer: a device
-    // that is late has not played more than it was given.
-    const double played = std::min(std::max(age, 0.0) / static_cast<double>(head.nsPerFrame),
-                                   static_cast<double>(head.frames));
+    const double latency = outputLatency() * kEngineRate;
+    const double age = static_cast<double>(Sound::steadyNs() - head.handedNs);
+    // Output frames played since the render. The device cannot play past what
+    // it was handed.
+    const double played = std::max(age, 0.0) / static_cast<double>(head.nsPerFrame);
+    const double handed = static_cast<double>(head.frames) + latency;
+    out.silentFor = std::max(played - handed, 0.0) * static_cast<double>(head.nsPerFrame) * 1e-9;
     const double rate = static_cast<double>(s.sampleRate());
-    double frame = static_cast<double>(head.frame) + played * rate / kEngineRate;
+    double frame =
+        static_cast<double>(head.frame) + (std::min(played, handed) - latency) * rate / kEngineRate;
+    out.rate = 1e9 / (static_cast<double>(head.nsPerFrame) * kEngineRate);
     out.loops = head.loops;
     const double length = static_cast<double>(s.lengthFrames());
+    const double loopStart = static_cast<double>(s.loopStartFrame());
     if (frame >= length) {
-        frame = static_cast<double>(s.loopStartFrame()) + (frame - length);
+        frame = loopStart + (frame - length);
         ++out.loops;
+    } else if (frame < loopStart && head.loops > 0 &&
+               static_cast<double>(head.frame) >= loopStart) {
+        // Still hearing the end from before the last flow into the loop start.
+        frame = length - (loopStart - frame);
+        --out.loops;
     }
-    out.seconds = frame / rate;
+    out.seconds = std::max(frame, 0.0) / rate;
     return true;
 }
 

@@ -4,11 +4,16 @@
 #include <cstdint>
 #include <memory>
 
-// Where the music is being played: a time inside the track, and how many
-// times it has flowed from its end into the loop start to get there.
+// Where the music is being heard: a time inside the track, how many times it
+// has flowed from its end into the loop start to get there, how long the
+// device has been past the end of what it was handed (it plays silence, or
+// has stopped asking; the time stands where the music stopped), and the pace
+// it plays at.
 struct MusicPosition {
     double seconds = 0.0;
     std::uint64_t loops = 0;
+    double silentFor = 0.0;
+    double rate = 1.0; // music seconds per second
 };
 
 // The music player: plays one track on the sound device, copies what is
@@ -28,15 +33,23 @@ class Audio {
     void pause();
     void resume();
     void seek(double seconds);
+    // Moves the music on by `seconds` from where it goes on, as if it had
+    // played them; what the device never played is left out.
+    void skip(double seconds);
     // Where the music goes on, without a gap, when it reaches its end.
     void setLoopStart(double seconds);
     // The music time that the device is handed next (0 without music).
     double positionSeconds() const;
-    // Where the music is being played now: the start of the buffer the device
-    // was last handed plus the time since, at the device's own pace. False
-    // when that cannot be told: no music, paused, a seek not yet carried out,
-    // or a device that has stopped asking for sound.
+    // Where the music is being heard now: the start of the buffer the device
+    // was last handed plus the time since, at the device's own pace, less the
+    // output latency. False where no music plays: none, paused, or a seek not
+    // yet carried out.
     bool playPosition(MusicPosition& out) const;
+    // From handing a frame to the device to hearing it: what the platform
+    // reports, plus any delay set below.
+    double outputLatency() const;
+    // A delay after the device that the platform cannot see (a test's device).
+    void setExtraLatency(double seconds);
     void update();
     float bass() const;
     float treble() const;
@@ -50,8 +63,6 @@ class Audio {
     static constexpr unsigned kEngineChannels = 2;
     // 40 ms, which SDL's pacing (in whole milliseconds) keeps exactly.
     static constexpr int kPeriodFrames = 1920;
-    // A device that has not asked for sound for this long is taken as stopped.
-    static constexpr double kStalledSeconds = 0.5;
 
   private:
     bool setUpEngine();
@@ -59,4 +70,5 @@ class Audio {
 
     std::unique_ptr<Block> state;
     bool paused = false;
+    double extraLatency = 0.0;
 };

@@ -32,11 +32,15 @@ bool Sound::setUp(int sourceRate, unsigned sourceChannels, std::uint64_t frames)
     nextSourceFrame = 0;
     playing.store(false, std::memory_order_relaxed);
     seekTarget.store(kNoSeek, std::memory_order_relaxed);
+    skipRequest.store(0, std::memory_order_relaxed);
     loopStart.store(0, std::memory_order_relaxed);
     cursor.store(0, std::memory_order_relaxed);
     headFrames.store(0, std::memory_order_relaxed);
     lastRenderNs = 0;
     lastRenderFrames = 0;
+    lineNs = 0.0;
+    paceSamples = 0;
+    offPace = 0;
     nsPerFrame = 1e9 / static_cast<double>(outputRate);
     outputLoops = 0;
     live.store(true, std::memory_order_release);
@@ -100,7 +104,29 @@ void Sound::seekFrame(std::uint64_t frame) {
     seeksRequested.fetch_add(1, std::memory_order_release);
 }
 
+void Sound::skipFrames(std::uint64_t frames) {
+    if (frames == 0) {
+        return;
+    }
+    skipRequest.fetch_add(frames, std::memory_order_release);
+    seeksRequested.fetch_add(1, std::memory_order_release);
+}
+
+namespace {
+std::atomic<Sound::ClockNs> clockOverride{nullptr};
+// Counts the changes of clock, so a render can start its timing anew.
+std::atomic<int> clockChanges{0};
+} // namespace
+
+void Sound::useClock(ClockNs clock) {
+    clockOverride.store(clock, std::memory_order_release);
+    clockChanges.fetch_add(1, std::memory_order_acq_rel);
+}
+
 std::int64_t Sound::steadyNs() {
+    if (const ClockNs clock = clockOverride.load(std::memory_order_acquire)) {
+        return clock();
+    }
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
@@ -224,18 +250,57 @@ void Sound::render(float* out, std::size_t frames) {
         return;
     }
     // The device's pace: the time between two renders per frame of the first,
-    // smoothed, each step bounded so one late wake-up does not swing it.
+    // smoothed; a stall or a late wake-up says nothing of it.
+    const int changes = clockChanges.load(std::memory_order_acquire);
+    if (changes != clockSeen) {
+        clockSeen = changes;
+        lastRenderFrames = 0;
+        paceSamples = 0;
+        nsPerFrame = 1e9 / static_cast<double>(outputRate);
+    }
     const std::int64_t now = steadyNs();
     if (lastRenderFrames > 0 && now > lastRenderNs) {
         const double sample =
             static_cast<double>(now - lastRenderNs) / static_cast<double>(lastRenderFrames);
-        nsPerFrame += (std::clamp(sample, 0.5 * nsPerFrame, 2.0 * nsPerFrame) - nsPerFrame) / 8.0;
+        // Four in a row far off: the pace itself has changed, measure anew.
+        offPace = sample > 0.5 * nsPerFrame && sample < 2.0 * nsPerFrame ? 0 : offPace + 1;
+        if (offPace >= 4) {
+            offPace = 0;
+            paceSamples = 0;
+        }
+        if (offPace == 0) {
+            // The mean of the first eight, then smoothed.
+            paceSamples = std::min(paceSamples + 1, 8);
+            nsPerFrame += (sample - nsPerFrame) / paceSamples;
+        }
+    }
+    // When the device asked: the line through its renders, not each wake-up,
+    // which the scheduler makes late by a varying amount. A render far off
+    // the line (a stall, the first) starts it anew.
+    const double expected = lineNs + static_cast<double>(lastRenderFrames) * nsPerFrame;
+    const double off = static_cast<double>(now) - expected;
+    if (lastRenderFrames == 0 || std::fabs(off) > 2.0 * static_cast<double>(frames) * nsPerFrame) {
+        lineNs = static_cast<double>(now);
+    } else {
+        lineNs = expected + off / 8.0;
     }
     lastRenderNs = now;
     lastRenderFrames = frames;
 
     const std::uint64_t seeks = seeksRequested.load(std::memory_order_acquire);
-    const std::uint64_t target = seekTarget.exchange(kNoSeek, std::memory_order_acq_rel);
+    std::uint64_t target = seekTarget.exchange(kNoSeek, std::memory_order_acq_rel);
+    const std::uint64_t skip = skipRequest.exchange(0, std::memory_order_acq_rel);
+    if (skip > 0 && length > 0) {
+        // From the frame the output goes on with, after a seek made with it.
+        std::uint64_t at = target != kNoSeek ? target : primed ? currentFrame : sourcePosition;
+        at += skip;
+        if (at >= length) {
+            const std::uint64_t from = loopStart.load(std::memory_order_acquire);
+            at = from + (at - length) % (length - from);
+            ++outputLoops;
+        }
+        target = at;
+    }
     if (target != kNoSeek) {
         seekSource(target);
         chunkFrames = 0;
@@ -250,7 +315,7 @@ void Sound::render(float* out, std::size_t frames) {
     if (!primed) {
         prime();
     }
-    publishHead(seeks, frames, now);
+    publishHead(seeks, frames, static_cast<std::int64_t>(lineNs));
     const bool exact = step == 1.0;
     for (std::size_t f = 0; f < frames; ++f) {
         float* o = out + f * outputChannels;

@@ -39,6 +39,9 @@ class Sound {
     // which loops to the loop start. t must be finite and not negative.
     void seekSeconds(double t);
     void seekFrame(std::uint64_t frame);
+    // Moves the music `frames` on from wherever the next render would start,
+    // through the loop as it would play; requests add up until carried out.
+    void skipFrames(std::uint64_t frames);
     // Where the music goes on when it reaches its end; 0 at first, and 0 for
     // a frame at or past the end.
     void setLoopStartFrame(std::uint64_t frame);
@@ -58,7 +61,11 @@ class Sound {
     };
     // False until a buffer has been handed since the last seek request.
     bool playhead(Playhead& out) const;
+    // The clock renders are timed by: the steady clock, or the one a test
+    // sets (its device's own timeline). Set it while no device plays.
     static std::int64_t steadyNs();
+    using ClockNs = std::int64_t (*)();
+    static void useClock(ClockNs clock);
 
     // Audio thread: `frames` interleaved frames at the output format into out;
     // silence while stopped or before the sound is ready.
@@ -77,6 +84,7 @@ class Sound {
     std::atomic<bool> live{false};
     std::atomic<bool> playing{false};
     std::atomic<std::uint64_t> seekTarget{kNoSeek};
+    std::atomic<std::uint64_t> skipRequest{0};
     std::atomic<std::uint64_t> loopStart{0};
     std::atomic<std::uint64_t> cursor{0};
     // Seek requests made (main thread) and carried out (audio thread).
@@ -96,6 +104,10 @@ class Sound {
     std::int64_t lastRenderNs = 0;
     std::size_t lastRenderFrames = 0;
     double nsPerFrame = 0.0;
+    double lineNs = 0.0;
+    int paceSamples = 0;
+    int offPace = 0;
+    int clockSeen = 0;
     std::uint64_t outputLoops = 0;
 
     Mp3Stream* stream = nullptr;

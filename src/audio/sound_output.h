@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -17,6 +18,11 @@ class SoundOutput {
     // Once it returns, `fill` is no longer called.
     void close();
     bool isOpen() const { return device != 0; }
+
+    // Frames between a buffer's handing and its first frame being heard, as
+    // the platform tells it: written by the platform layer, read by the main
+    // thread.
+    std::atomic<int> latencyFrames{0};
 
     // What the device's callback calls.
     Fill fill = nullptr;

@@ -56,6 +56,9 @@ bool SoundOutput::open(int rate, unsigned channelCount, int periodFrames, Fill c
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
         return false;
     }
+    // SDL tells nothing past its own buffer: the one filled now is heard once
+    // the one before it has played.
+    latencyFrames.store(have.samples, std::memory_order_relaxed);
     SDL_PauseAudioDevice(device, 0);
     return true;
 }

@@ -5,14 +5,15 @@
 // The browser's sound device: a Web Audio context. The music is made on the
 // page's main thread, where the frames are drawn, so nothing here runs
 // concurrently with the demo. An audio worklet plays it and asks the main
-// thread for more whenever it holds less than kQueuedFrames; frames it had to
-// play as silence because the main thread was busy (a slow frame), and the
-// time the worklet took to start, are skipped in the music too, so that it
-// stays with the demo clock. Where there is no
-// worklet (pages not served from a secure origin) a script processor pulls
-// the music on the main thread instead. A context made outside a click may
-// start suspended; it is resumed at once and plays as soon as the browser
-// allows.
+// thread for more whenever it holds less than kQueuedFrames. Each fill tells
+// the latency: what the worklet still holds, less what it played since it
+// asked, plus the context's own (baseLatency, outputLatency). Frames it had
+// to play as silence because the main thread was busy are counted
+// (`missedFrames`); what follows from them is the demo clock's to decide, as
+// on the desktop. Where there is no worklet (pages not served from a secure
+// origin) a script processor pulls the music on the main thread instead. A
+// context made outside a click may start suspended; it is resumed at once and
+// plays as soon as the browser allows.
 
 namespace {
 
@@ -21,7 +22,9 @@ constexpr int kQueuedFrames = 4096;
 
 } // namespace
 
-extern "C" EMSCRIPTEN_KEEPALIVE void quex_sound_fill(SoundOutput* output, float* out, int frames) {
+extern "C" EMSCRIPTEN_KEEPALIVE void quex_sound_fill(SoundOutput* output, float* out, int frames,
+                                                     int latencyFrames) {
+    output->latencyFrames.store(latencyFrames, std::memory_order_relaxed);
     output->fill(output->user, out, static_cast<std::size_t>(frames));
 }
 
@@ -38,14 +41,16 @@ EM_JS(int, webAudioOpen, (int rate, int channels, int queuedFrames, void* output
         return 0;
     }
     const sound = {context: context, node: null, buffer: 0, bufferFrames: 0, closed: false,
-                   queuedSeconds: queuedFrames / rate, opened: performance.now()};
-    const pull = (frames) => {
+                   queuedSeconds: queuedFrames / rate, missedFrames: 0};
+    // `ahead`: frames the device plays before the first of these.
+    const pull = (frames, ahead) => {
         if (frames > sound.bufferFrames) {
             _free(sound.buffer);
             sound.buffer = _malloc(frames * channels * 4);
             sound.bufferFrames = frames;
         }
-        _quex_sound_fill(output, sound.buffer, frames);
+        const own = (context.baseLatency || 0) + (context.outputLatency || 0);
+        _quex_sound_fill(output, sound.buffer, frames, Math.round(ahead + own * rate));
         return HEAPF32.slice(sound.buffer >> 2, (sound.buffer >> 2) + frames * channels);
     };
     const play = (node) => {
@@ -77,7 +82,8 @@ EM_JS(int, webAudioOpen, (int rate, int channels, int queuedFrames, void* output
                     if (!this.asked && this.queued < this.target) {
                         this.asked = true;
                         this.port.postMessage({frames: this.target - this.queued,
-                                               missed: this.missed});
+                                               missed: this.missed, queued: this.queued,
+                                               at: currentFrame});
                         this.missed = 0;
                     }
                 }
@@ -104,8 +110,10 @@ EM_JS(int, webAudioOpen, (int rate, int channels, int queuedFrames, void* output
                     }
                     if (done > 0) {
                         this.started = true;
-                    } else if (this.started) {
-                        this.missed += frames;
+                    }
+                    if (this.started) {
+                        // A block that ran dry half-way misses the rest.
+                        this.missed += frames - done;
                     }
                     this.ask();
                     return true;
@@ -136,15 +144,9 @@ EM_JS(int, webAudioOpen, (int rate, int channels, int queuedFrames, void* output
                 if (sound.closed) {
                     return;
                 }
-                let missed = event.data.missed;
-                if (sound.opened !== null) {
-                    missed += Math.round((performance.now() - sound.opened) / 1000 * rate);
-                    sound.opened = null;
-                }
-                for (; missed > 0; missed -= queuedFrames) {
-                    pull(Math.min(missed, queuedFrames));
-                }
-                const samples = pull(event.data.frames);
+                sound.missedFrames += event.data.missed;
+                const played = Math.max(0, Math.round(context.currentTime * rate) - event.data.at);
+                const samples = pull(event.data.frames, Math.max(0, event.data.queued - played));
                 node.port.postMessage(samples, [samples.buffer]);
             };
             play(node);
@@ -157,8 +159,13 @@ EM_JS(int, webAudioOpen, (int rate, int channels, int queuedFrames, void* output
         sound.queuedSeconds = size / rate;
         const node = context.createScriptProcessor(size, 0, channels);
         node.onaudioprocess = (event) => {
+            // An event queued as the run ended must not touch the freed buffer.
+            if (sound.closed) {
+                return;
+            }
             const target = event.outputBuffer;
-            const samples = pull(target.length);
+            // This block plays once the one before it has.
+            const samples = pull(target.length, size);
             for (let c = 0; c < channels; ++c) {
                 const plane = target.getChannelData(c);
                 for (let f = 0; f < target.length; ++f) {

@@ -194,33 +194,94 @@ LoopRange Engine::loopRangeNow() const {
 double Engine::advanceClock(FrameHost& host) {
     const LoopRange range = loopRangeNow();
     audio.setLoopStart(range.start);
+    const double now = host.now();
+    const double sinceLast = framed ? now - lastFrameNow : 0.0;
+    lastFrameNow = now;
+    framed = true;
     if (paused) {
         currentTime = pauseTime;
         return pauseTime;
     }
-    const double t = host.now() - startOffset;
-    currentTime = t;
     MusicPosition music;
-    const bool known = musicLength > 0.0 && audio.playPosition(music);
-    bool musicLooped = false;
-    if (known) {
-        musicLooped = musicLoopsSeen && music.loops != musicLoops;
-        musicLoops = music.loops;
-        musicLoopsSeen = true;
+    const bool playing = musicLength > 0.0 && audio.playPosition(music);
+    const double span = range.end - range.start;
+    const bool heard = playing && music.silentFor == 0.0 && span > 0.0;
+    const bool holding = playing && !heard && music.silentFor < kHoldSeconds;
+    // The timer carries the clock from the last frame (or the last seek), at
+    // the pace the device plays when it is heard.
+    const double pace = heard ? std::clamp(music.rate, 0.8, 1.25) : 1.0;
+    double t = currentTime + (now - startOffset - currentTime) * pace;
+    // A long gap between frames in which the music did not play on either:
+    // the whole process stood still (stopped, a sleeping machine), so the
+    // picture goes on from where it stood, as the music does.
+    const double heardSoFar = static_cast<double>(music.loops) * span + music.seconds;
+    const double played = heard && lastHeard >= 0.0 ? heardSoFar - lastHeard : 0.0;
+    if (playing && sinceLast > kStoodStillSeconds && played < 0.5 * sinceLast) {
+        t = currentTime;
     }
-    if (t < range.end && !musicLooped) {
-        return t;
+    lastHeard = heard ? heardSoFar : -1.0;
+    const bool snaps = heard && settling;
+    if (snaps) {
+        // The first music heard after a start, a seek or a resume: the clock
+        // takes it as it is, a part of the jump that is being made.
+        t += std::remainder(music.seconds - t, span);
+        settling = false;
+        offFrames = 0;
+    } else if (heard) {
+        const double error = std::remainder(music.seconds - t, span);
+        const bool off = std::fabs(error) > kStepSeconds;
+        if (off && offFrames > 0 && (error > 0.0) == (offLeast > 0.0)) {
+            ++offFrames;
+            offLeast = std::fabs(error) < std::fabs(offLeast) ? error : offLeast;
+        } else {
+            offFrames = off ? 1 : 0;
+            offLeast = error;
+        }
+        if (offFrames >= kOffFrames) {
+            if (offLeast > 0.0) {
+                t += offLeast;
+            } else {
+                // Music the device never played while the picture ran on (a
+                // stall, a late start): skipped, so the two go on together.
+                audio.skip(-offLeast);
+            }
+            offFrames = 0;
+        } else if (!off) {
+            t += std::clamp(error, -kPace * sinceLast, kPace * sinceLast);
+        }
+    } else {
+        offFrames = 0;
+        if (holding && span > 0.0) {
+            // Late or stalled a moment: the picture waits for the music, not
+            // going back.
+            t = std::min(t, currentTime +
+                                std::max(0.0, std::remainder(music.seconds - currentTime, span)));
+        }
     }
-    // A device behind the timer is still playing the end: the clock goes back
-    // to it and wraps with the music. With nothing playing to follow (no
-    // music, a seek on its way, a device that has stopped asking for sound)
-    // the clock wraps on its own and the music is left alone; a device that
-    // comes back is followed when it loops.
-    const double n = known ? music.seconds : wrapTime(t, range);
-    startOffset = host.now() - n;
-    currentTime = n;
-    frameCounter = frameNumberAt(n);
-    return n;
+    if (!snaps) {
+        // Never back, whatever the timer did.
+        t = std::max(t, currentTime);
+    }
+    const bool wraps = t >= range.end;
+    if (wraps) {
+        t = wrapTime(t, range);
+        frameCounter = frameNumberAt(t);
+    }
+    startOffset = now - t;
+    currentTime = t;
+    return t;
+}
+
+void Engine::seekMusic(double seconds) {
+    // The seek is carried out at the device's next request, half a period
+    // away on average, and heard the output latency later.
+    double music =
+        seconds + audio.outputLatency() + 0.5 * Audio::kPeriodFrames / Audio::kEngineRate;
+    const LoopRange range = loopRangeNow();
+    if (music >= range.end) {
+        music = wrapTime(music, range);
+    }
+    audio.seek(music);
 }
 
 void Engine::togglePause(double now) {
@@ -228,7 +289,8 @@ void Engine::togglePause(double now) {
     if (paused) {
         audio.pause();
     } else {
-        audio.seek(pauseTime);
+        seekMusic(pauseTime);
+        settling = true;
         audio.resume();
     }
 }
@@ -247,10 +309,12 @@ void Engine::seek(double seconds, double now) {
     }
     startOffset = now - seconds;
     currentTime = seconds;
+    lastHeard = -1.0;
+    settling = true;
     if (paused) {
         pauseTime = seconds;
     }
-    audio.seek(seconds);
+    seekMusic(seconds);
     frameCounter = frameNumberAt(seconds);
 }
 

@@ -5,12 +5,21 @@
 
 #include <GLFW/glfw3.h>
 #include <cmath>
+#include <cstdio>
+#include <functional>
 
 namespace {
 
 constexpr int kSpeed = 4; // the disk device plays this many times faster than real time
+// A sanitized build runs the frame loop several times slower, and a busy
+// machine holds it longer: its timing is judged in full in the Release build
+// only, and three times as loosely here.
+#ifdef QUEX_SANITIZED
+constexpr double kLoose = 3.0;
+#else
+constexpr double kLoose = 1.0;
+#endif
 constexpr double kRate = Audio::kEngineRate;
-constexpr double kPeriod = Audio::kPeriodFrames / kRate;
 
 class EngineLoop : public GlTest {
   protected:
@@ -35,11 +44,22 @@ class EngineLoop : public GlTest {
     Engine engine;
 };
 
-// Runs from 191.5 s through the loop end to 1.5 s past the loop start.
-std::vector<FrameRecord> runThroughLoopEnd(Engine& engine, DeviceHost& host) {
-    std::vector<FrameRecord> frames;
+// Each frame's picture time and the device's time when it read its clock.
+struct Seen {
+    double time;
+    double device;
+};
+
+// Runs from wherever the clock is through the loop end to 1.5 s past the
+// loop start; `during` sees the device's time after each frame.
+std::vector<Seen> runThroughLoopEnd(Engine& engine, DeviceHost& host,
+                                    const std::function<void(double)>& during = {}) {
+    std::vector<Seen> frames;
     host.onFrame = [&](int) {
-        frames.push_back(recordFrame(engine, host));
+        frames.push_back({engine.currentTime, host.clockReadAt});
+        if (during) {
+            during(host.deviceSeconds());
+        }
         if (frames.size() > 1 && engine.currentTime > 54.5 && engine.currentTime < 60.0) {
             host.requestClose();
         }
@@ -48,16 +68,55 @@ std::vector<FrameRecord> runThroughLoopEnd(Engine& engine, DeviceHost& host) {
     return frames;
 }
 
-double meanOffset(const std::vector<FrameRecord>& frames, double from, double to) {
-    double sum = 0.0;
-    int n = 0;
-    for (const FrameRecord& f : frames) {
-        if (f.time >= from && f.time < to) {
-            sum += f.music - f.clock;
-            ++n;
+// Every frame after the first 1.5 s (the start settles, and the sound's
+// measure of this device's pace) against the music
+// heard then (frames that hear silence, and those in `settle`, are not
+// judged): the worst distance, and a failure naming the first frame more
+// than one frame off or any step back but the wrap.
+void expectEveryFrameOnTheMusicHeard(const Engine& engine, const DiskDevice& device,
+                                     const std::vector<Seen>& frames, double latency,
+                                     std::pair<double, double> settle = {-1.0, -1.0}) {
+    const LoopRange range = engine.loopRangeNow();
+    const Recording recording(device.samples(), frames.front().time - 2.0, range.start, range.end);
+    int judged = 0;
+    int wraps = 0;
+    double worst = 0.0;
+    // A frame, and the few milliseconds this host's time is good to.
+    constexpr double kTolerance = (1.0 / 60.0 + 0.003) * kLoose;
+    // A loaded machine holds the frame loop now and then, the timer jumping
+    // ahead as after a stall: half a second to settle after each.
+    double held = -1.0;
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        const Seen& f = frames[i];
+        if (i > 0 && f.device - frames[i - 1].device > 0.1) {
+            held = f.device;
+        }
+        if (f.device < frames.front().device + 1.5) {
+            continue;
+        }
+        if (f.time < frames[i - 1].time) {
+            ++wraps;
+            EXPECT_TRUE(frames[i - 1].time > range.end - 0.5 && f.time < range.start + 0.5)
+                << "a step back at frame " << i << " from " << frames[i - 1].time << " s";
+        }
+        const double heard = heardAt(recording, f.device, latency);
+        if (std::isnan(heard) || (f.device >= settle.first && f.device < settle.second) ||
+            (held >= 0.0 && f.device < held + 0.5)) {
+            continue;
+        }
+        const double offset = std::remainder(f.time - heard, range.end - range.start);
+        ++judged;
+        worst = std::max(worst, std::fabs(offset));
+        EXPECT_LE(std::fabs(offset), kTolerance)
+            << "frame " << i << " at " << f.device << " s of the device shows " << f.time
+            << " s with " << heard << " s heard";
+        if (std::fabs(offset) > kTolerance) {
+            break;
         }
     }
-    return n > 0 ? sum / n : NAN;
+    EXPECT_EQ(wraps, 1);
+    EXPECT_GE(judged, 5) << "frames judged";
+    std::printf("%d frames judged, the worst %.1f ms off the music heard\n", judged, 1e3 * worst);
 }
 
 } // namespace
@@ -81,7 +140,7 @@ TEST(KeyLatchTest, EveryPressCountsOnceAndHoldingIsOnePress) {
 TEST_F(EngineLoop, TheMusicFlowsFromItsEndIntoTheLoopStartWithThePicture) {
     DeviceHost host(device, 1.0);
     startAt(engine, host, 191.5);
-    const std::vector<FrameRecord> frames = runThroughLoopEnd(engine, host);
+    const std::vector<Seen> frames = runThroughLoopEnd(engine, host);
     engine.audio.unload(); // closes the device, so the file is complete
     ASSERT_FALSE(frames.empty());
     EXPECT_GT(frames.back().time, 54.5) << "the clock did not wrap to the loop start";
@@ -97,10 +156,34 @@ TEST_F(EngineLoop, TheMusicFlowsFromItsEndIntoTheLoopStartWithThePicture) {
     ASSERT_GE(seam, 0) << "the track's end was never played";
     EXPECT_EQ(findFrames(out, loop.data(), 2, 4800, seam), seam + 480)
         << "the loop start does not follow the track's end";
+    // The first frames hear the music of before the start.
+    expectEveryFrameOnTheMusicHeard(engine, device, frames, 0.0);
+}
 
-    // After the wrap the clock counts from the start of the buffer the device
-    // plays: the music handed to it is half a period ahead on average.
-    EXPECT_NEAR(meanOffset(frames, 53.2, 60.0), kPeriod / 2.0, 1.0 / 60.0);
+// A device 200 ms behind what it is handed stops asking for 2 s mid-loop:
+// the picture goes on, the music it missed is skipped, and within half a
+// second every frame again shows the music heard.
+TEST_F(EngineLoop, EveryFrameShowsTheMusicHeardThroughAStallAndALatency) {
+    constexpr double kLatency = 0.2;
+    engine.audio.setExtraLatency(kLatency);
+    DeviceHost host(device, 1.0);
+    startAt(engine, host, 189.0);
+    const double begin = host.deviceSeconds();
+    double stalled = -1.0;
+    bool resumed = false;
+    const std::vector<Seen> frames = runThroughLoopEnd(engine, host, [&](double now) {
+        if (stalled < 0.0 && now > begin + 1.5) {
+            stalled = now;
+            holdSoundDevices(true);
+        } else if (stalled >= 0.0 && !resumed && now > stalled + 2.0) {
+            resumed = true;
+            holdSoundDevices(false);
+        }
+    });
+    engine.audio.unload();
+    ASSERT_TRUE(resumed);
+    // While it is stalled only its own tail is heard, then silence.
+    expectEveryFrameOnTheMusicHeard(engine, device, frames, kLatency, {stalled, stalled + 2.5});
 }
 
 TEST_F(EngineLoop, KeysActOnceAndPauseFreezesPictureAndMusicTogether) {
@@ -159,8 +242,8 @@ TEST_F(EngineLoop, ASeekPastTheLoopEndLandsWhereTheRunningClockWraps) {
     EXPECT_DOUBLE_EQ(engine.currentTime, wrapped) << "paused";
 }
 
-// A sound device whose clock runs off the host's timer, or that falls 0.4 s
-// behind it at once, over fifty wraps of a short loop at the track's end.
+// A sound device whose clock runs off the host's timer over fifty wraps of a
+// short loop at the track's end (a device that falls behind is a stall).
 struct Skew {
     double clockRate; // the timer against the device
     double lag;       // seconds the device falls behind after the fifth wrap
@@ -177,15 +260,22 @@ TEST_P(EngineDrift, AfterEveryWrapThePictureIsWithinAFrameOfUnbrokenMusic) {
     // A loaded machine may hold the driver between handing a buffer and
     // writing it, which this host counts as playing it (four times over, at
     // its speed): some wraps may be off by more than a frame, none by more
-    // than three. Drift shows as every wrap off.
+    // than three. Drift shows as every wrap off. Wraps that came just after
+    // the frame loop was held are not judged.
     int late = 0;
+    int judged = 0;
     for (int w = 1; w <= kWraps; ++w) {
-        late += std::fabs(run.offsets[w]) > 1.0 / 60.0;
-        EXPECT_LE(std::fabs(run.offsets[w]), 3.0 / 60.0) << "after wrap " << w;
+        if (std::isnan(run.offsets[w])) {
+            continue;
+        }
+        ++judged;
+        late += std::fabs(run.offsets[w]) > kLoose / 60.0;
+        EXPECT_LE(std::fabs(run.offsets[w]), kLoose * 3.0 / 60.0) << "after wrap " << w;
     }
-    EXPECT_LE(late, kWraps / 5) << "wraps with the picture more than a frame off the music";
+    EXPECT_GE(judged, kWraps / 2);
+    EXPECT_LE(late, judged / 5) << "wraps with the picture more than a frame off the music";
 }
 
 INSTANTIATE_TEST_SUITE_P(Devices, EngineDrift,
                          ::testing::Values(Skew{1.0001, 0.0}, Skew{0.9999, 0.0}, Skew{1.001, 0.0},
-                                           Skew{0.999, 0.0}, Skew{1.0, 0.4}));
+                                           Skew{0.999, 0.0}));

@@ -72,6 +72,12 @@ use_wine() {
   WINESERVER=$(dirname "$WINE")/wineserver
 }
 
+# Whether a program is built with a sanitizer: its timing is judged in the
+# Release build only.
+sanitized() {
+  ldd "$1" 2>/dev/null | grep -q 'lib[at]san'
+}
+
 # The live preview and the recording reader of the build the demo ($1) is in,
 # and a scratch folder $work removed at exit.
 use_preview() {

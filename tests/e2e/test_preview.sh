@@ -73,7 +73,9 @@ start=$(now)
 save blue
 wait_until 5 is_hue blue || fail "the edit did not change the picture"
 latency=$(awk -v a="$start" -v b="$(now)" 'BEGIN { printf "%.2f", b - a }')
-awk -v l="$latency" 'BEGIN { exit !(l <= 1.5) }' || fail "the picture changed after $latency s"
+limit=1.5
+! sanitized "$preview" || limit=5
+awk -v l="$latency" -v m="$limit" 'BEGIN { exit !(l <= m) }' || fail "the picture changed after $latency s"
 title_has "dblobs 1.00" || fail "title after the edit: $(title)"
 grep -q "^\[Preview\] reloaded $script: 0 added, 1 changed, 0 removed$" "$work/stderr" ||
   fail "no reload line: $(cat "$work/stderr")"
@@ -137,7 +139,8 @@ echo "demo time $before -> $after; music $a_end -> $b_start (silent for $a_out_e
 awk -v d0="$before" -v d1="$after" -v m0="$a_end" -v m1="$b_start" -v g0="$a_out_end" -v g1="$b_out" '
   BEGIN {
     if (d1 - d0 < 4.999 || d1 - d0 > 5.001) { print "demo time moved " d1 - d0; exit 1 }
-    if (m1 - d1 > 0.05 || m1 - d1 < -0.05) { print "music resumed at " m1 " not " d1; exit 1 }
+    # Ahead by what is played before it is heard: a period and a half here.
+    if (m1 - d1 > 0.11 || m1 - d1 < -0.05) { print "music resumed at " m1 " not " d1; exit 1 }
     if (g1 - g0 < 0.5) { print "the music did not stop while paused"; exit 1 }
   }' || fail "seek out of step"
 echo "ok: paused, Shift+Right moved the demo time and the music by 5 s"

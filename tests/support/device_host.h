@@ -26,6 +26,10 @@ class DeviceHost final : public FrameHost {
     DeviceHost& operator=(const DeviceHost&) = delete;
 
     double now() override;
+    void beginFrame() override { clockReadAt = -1.0; }
+    // The device's own time: what it has written. The sound's renders are
+    // timed by it while this host lives.
+    double deviceSeconds();
     int takePresses(int key) override;
     bool shouldClose() override { return closeRequested; }
     void requestClose() override { closeRequested = true; }
@@ -34,6 +38,9 @@ class DeviceHost final : public FrameHost {
 
     std::map<std::pair<int, int>, int> presses; // (frame, key) -> presses
     std::function<void(int)> onFrame;           // after each frame's swap
+    // The device's time when the frame read its clock (the first reading of
+    // the frame).
+    double clockReadAt = -1.0;
     bool closeRequested = false;
     int frame = 0;
     double lag = 0.0;
@@ -54,6 +61,32 @@ class DeviceHost final : public FrameHost {
     std::atomic<bool> stopping{false};
     std::thread watcher;
 };
+
+// Stops and starts the sound devices that are open: a stopped one writes
+// silence without asking for sound, as a stalled device does.
+void holdSoundDevices(bool hold);
+
+// Where each output frame of a recording comes from in the track, found by
+// exact match and followed through the loop, a pause, a skip or a seek.
+class Recording {
+  public:
+    // `from`: the earliest track time the recording may hold.
+    Recording(const std::vector<float>& out, double from, double loopStart, double end);
+    // Track seconds at output frame `o`; NaN for silence or an unknown frame.
+    double musicAt(double o) const;
+
+  private:
+    struct Stretch {
+        long out = 0;
+        long length = 0;
+        long track = 0; // track frame of the stretch's first output frame
+    };
+    std::vector<Stretch> stretches;
+};
+
+// The music heard at a device time: the device plays each buffer a period
+// after it was handed, as SDL counts its devices, and `latency` later still.
+double heardAt(const Recording& recording, double deviceSeconds, double latency);
 
 struct FrameRecord {
     double time;  // the demo time the frame drew

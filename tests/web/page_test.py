@@ -12,6 +12,7 @@ viewport.
 PART picks some of: demo, failures, troubles (all by default).
 """
 
+import math
 import os
 import shutil
 import statistics
@@ -63,6 +64,31 @@ def offset(browser):
     print("picture ahead of the heard music by %.0f ms (median of %d, spread %.0f ms)" %
           (1000 * statistics.median(offsets), len(offsets),
            1000 * (max(offsets) - min(offsets))))
+
+
+def wrap_offsets(browser, url):
+    """Picture minus music heard before and after the wrap, from 185 s: the
+    demo time read just after a frame, against the music handed to the device
+    less what is queued there and the context's latency."""
+    start(browser, url + "index.html?start=185", "wrap")
+    before, after, last = [], [], browser.js(FRAMES)
+    ends = time.monotonic() + 150
+    while time.monotonic() < ends and len(after) < 15:
+        frames, demo, music, latency = browser.js(
+            "[%s, %s, Module._quex_music_position(), Module.quexSound.queuedSeconds + "
+            "Module.quexSound.context.baseLatency + "
+            "(Module.quexSound.context.outputLatency || 0)]" % (FRAMES, TIME))
+        if frames != last:
+            offset = math.remainder(demo - (music - latency), 193.0 - 53.0)
+            (before if 186.0 <= demo < 192.8 else after if 53.2 <= demo < 60 else []).append(offset)
+            last = frames
+        time.sleep(0.01)
+    ok = len(before) >= 5 and len(after) >= 5
+    b = statistics.median(before) if ok else float("nan")
+    a = statistics.median(after) if ok else float("nan")
+    check(ok and abs(b - a) <= 1 / 60,
+          "the picture is as far from the music heard before the wrap as after it "
+          "(%.0f ms of %d frames, %.0f ms of %d)" % (1000 * b, len(before), 1000 * a, len(after)))
 
 
 def start(browser, url, label):
@@ -160,6 +186,8 @@ def demo(site, capture):
         check(road < 25 and road < fluid / 2,
               "the road has the road's colours (%.1f from native, %.1f from the fluid)" %
               (road, fluid))
+
+        wrap_offsets(browser, server.url)
 
         errors = browser.js("window.__glErrors")
         check(not errors, "no WebGL error after any frame (%s)" % errors)
