@@ -105,6 +105,14 @@ def start(browser, url, label):
     return time.monotonic() - clicked if first else None
 
 
+def drop_pictures(work):
+    """The pictures of a run stay for a look when something failed."""
+    if failures or os.environ.get("QUEX_KEEP"):
+        print("pictures kept in", work)
+    else:
+        shutil.rmtree(work, ignore_errors=True)
+
+
 def demo(site, capture):
     work = tempfile.mkdtemp(prefix="quex-web-")
     server = Server(site)
@@ -197,10 +205,7 @@ def demo(site, capture):
     finally:
         browser.close()
         server.close()
-        if failures or os.environ.get("QUEX_KEEP"):
-            print("pictures kept in", work)
-        else:
-            subprocess.run(["rm", "-rf", work])
+        drop_pictures(work)
 
 
 FAILED = "document.getElementById('message').classList.contains('failed') && " \
@@ -317,10 +322,7 @@ def troubles(site):
     finally:
         browser.close()
         server.close()
-        if failures or os.environ.get("QUEX_KEEP"):
-            print("pictures kept in", work)
-        else:
-            subprocess.run(["rm", "-rf", work])
+        drop_pictures(work)
 
 
 def main():
