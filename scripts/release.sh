@@ -53,6 +53,7 @@ if ((!deb_only)); then
   fi
   need_command zip zip
   need_command unzip unzip
+  need_command xz xz-utils
   bash scripts/build-windows.sh build/windows >&2
   bash scripts/build-web.sh build/web >&2
   stage=$(mktemp -d)
