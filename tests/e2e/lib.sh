@@ -16,11 +16,12 @@ in_xvfb() {
   fi
 }
 
-# Waits until a window named quex_invi is mapped; prints its id.
+# Waits until a window of process $1 named by pattern $2 (quex_invi) is
+# mapped; prints its id.
 wait_for_window() {
-  local pid=$1 id=""
+  local pid=$1 name=${2:-'^quex_invi$'} id=""
   for _ in $(seq 1 120); do
-    id=$(xdotool search --onlyvisible --name '^quex_invi$' 2>/dev/null | head -n 1)
+    id=$(xdotool search --onlyvisible --name "$name" 2>/dev/null | head -n 1)
     [[ -n "$id" ]] && break
     kill -0 "$pid" 2>/dev/null || return 1
     sleep 0.25

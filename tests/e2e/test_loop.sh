@@ -18,14 +18,9 @@ play() {
   local delay=$1 out=$work/out_$1.raw
   SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=$out SDL_DISKAUDIODELAY=$delay \
     "$preview" "$work/demo.txt" --at 186 --size 320x180 2>"$work/stderr_$delay" &
-  local pid=$! window=""
-  for _ in $(seq 1 120); do
-    window=$(xdotool search --onlyvisible --name '^quex_preview' 2>/dev/null | head -n 1)
-    [[ -n "$window" ]] && break
-    kill -0 "$pid" 2>/dev/null || fail "the preview ended: $(cat "$work/stderr_$delay")"
-    sleep 0.25
-  done
-  [[ -n "$window" ]] || fail "no window appeared"
+  local pid=$! window
+  window=$(wait_for_window "$pid" '^quex_preview') ||
+    fail "no window appeared: $(cat "$work/stderr_$delay")"
   sleep 14
   xdotool key --window "$window" Escape
   wait_exit "$pid" 20
@@ -64,14 +59,7 @@ out=$work/out_stop.raw
 SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=$out SDL_DISKAUDIODELAY=40 \
   "$preview" "$work/demo.txt" --at 186 --size 320x180 2>"$work/stderr_stop" &
 pid=$!
-window=""
-for _ in $(seq 1 120); do
-  window=$(xdotool search --onlyvisible --name '^quex_preview' 2>/dev/null | head -n 1)
-  [[ -n "$window" ]] && break
-  kill -0 "$pid" 2>/dev/null || fail "the preview ended: $(cat "$work/stderr_stop")"
-  sleep 0.25
-done
-[[ -n "$window" ]] || fail "no window appeared"
+window=$(wait_for_window "$pid" '^quex_preview') || fail "no window appeared: $(cat "$work/stderr_stop")"
 # Playing for a second (a sanitized build starts slowly).
 for _ in $(seq 1 120); do
   awk '{ exit !($2 >= 187 && $2 < 189) }' <<<"$(xdotool getwindowname "$window" 2>/dev/null)" && break

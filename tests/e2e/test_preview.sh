@@ -56,14 +56,7 @@ save red
 SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=$out "$preview" "$script" --at 20 --size 640x360 \
   2>"$work/stderr" &
 pid=$!
-window=""
-for _ in $(seq 1 120); do
-  window=$(xdotool search --onlyvisible --name '^quex_preview' 2>/dev/null | head -n 1)
-  [[ -n "$window" ]] && break
-  kill -0 "$pid" 2>/dev/null || fail "the preview ended: $(cat "$work/stderr")"
-  sleep 0.25
-done
-[[ -n "$window" ]] || fail "no window appeared"
+window=$(wait_for_window "$pid" '^quex_preview') || fail "no window appeared: $(cat "$work/stderr")"
 wait_until 20 title_has "road 1.00" || fail "title without the scene: $(title)"
 wait_until 10 is_hue red || fail "the road scene is not red: $(hue)"
 echo "ok: playing, title \"$(title)\""

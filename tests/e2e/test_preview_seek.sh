@@ -31,13 +31,7 @@ wait_until() {
 
 SDL_AUDIODRIVER=dummy "$preview" --at 25 --size 320x180 --stills "$stills" 2>"$work/stderr" &
 pid=$!
-window=""
-for _ in $(seq 1 120); do
-  window=$(xdotool search --onlyvisible --name '^quex_preview' 2>/dev/null | head -n 1)
-  [[ -n "$window" ]] && break
-  sleep 0.25
-done
-[[ -n "$window" ]] || fail "no window appeared"
+window=$(wait_for_window "$pid" '^quex_preview') || fail "no window appeared: $(cat "$work/stderr")"
 
 # The fluid runs from frame 1338 to 2294, the tornado from 3180 to 4148.
 wait_until 120 still_in 1500 1510 || fail "no still after --at 25"
