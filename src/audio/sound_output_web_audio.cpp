@@ -40,8 +40,12 @@ EM_JS(int, webAudioOpen, (int rate, int channels, int queuedFrames, void* output
     } catch (error) {
         return 0;
     }
+    // `held`: the frames queued ahead of the output at the last fill, and the
+    // context's time then; `heldSeconds()` is what is still queued now.
     const sound = {context: context, node: null, buffer: 0, bufferFrames: 0, closed: false,
-                   queuedSeconds: queuedFrames / rate, missedFrames: 0};
+                   missedFrames: 0, held: {frames: 0, at: 0},
+                   heldSeconds: () => Math.max(0, sound.held.frames / rate -
+                                                  (context.currentTime - sound.held.at))};
     // `ahead`: frames the device plays before the first of these.
     const pull = (frames, ahead) => {
         if (frames > sound.bufferFrames) {
@@ -50,6 +54,7 @@ EM_JS(int, webAudioOpen, (int rate, int channels, int queuedFrames, void* output
             sound.bufferFrames = frames;
         }
         const own = (context.baseLatency || 0) + (context.outputLatency || 0);
+        sound.held = {frames: ahead + frames, at: context.currentTime};
         _quex_sound_fill(output, sound.buffer, frames, Math.round(ahead + own * rate));
         return HEAPF32.slice(sound.buffer >> 2, (sound.buffer >> 2) + frames * channels);
     };
@@ -156,7 +161,6 @@ EM_JS(int, webAudioOpen, (int rate, int channels, int queuedFrames, void* output
         while (size < queuedFrames / 2) {
             size *= 2;
         }
-        sound.queuedSeconds = size / rate;
         const node = context.createScriptProcessor(size, 0, channels);
         node.onaudioprocess = (event) => {
             // An event queued as the run ended must not touch the freed buffer.

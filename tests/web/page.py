@@ -17,13 +17,29 @@ import time
 TAGGED = re.compile(r"^\[[A-Za-z0-9]+\] ")
 
 # Wraps every animation frame so that a WebGL error raised during it is kept:
-# the error flags are read, and so cleared, after each frame.
+# the error flags are read, and so cleared, after each frame. While
+# `__sync` is a list, each frame adds its demo time and the music heard as it
+# began: the music handed to the worklet less what is still queued there and
+# the context's own latency.
 WATCH_GL_ERRORS = """
 window.__glErrors = [];
 window.__frames = 0;
+window.__sync = null;
+const heard = () => {
+  const sound = window.Module && Module.quexSound;
+  if (!window.__sync || !sound || !Module._quex_music_position) {
+    return null;
+  }
+  return Module._quex_music_position() - sound.heldSeconds() -
+         sound.context.baseLatency - (sound.context.outputLatency || 0);
+};
 const raf = window.requestAnimationFrame.bind(window);
 window.requestAnimationFrame = (callback) => raf((time) => {
+  const music = heard();
   callback(time);
+  if (music !== null && window.__sync) {
+    window.__sync.push([Module._quex_demo_time(), music]);
+  }
   const gl = window.Module && window.Module.ctx;
   if (gl) {
     window.__frames++;

@@ -50,39 +50,42 @@ FRAMES = "Module._quex_frames()"
 TIME = "Module._quex_demo_time()"
 
 
+SPAN = 193.0 - 53.0
+
+
+def ahead(sample):
+    """How far a frame's picture is ahead of the music heard as it began."""
+    demo, music = sample
+    return math.remainder(demo - music, SPAN)
+
+
 def offset(browser):
-    """How far the picture is ahead of the music heard: the last frame's demo
-    time against the music handed to the device, less what is queued there."""
-    offsets = []
-    for _ in range(10):
-        demo, music, latency = browser.js(
-            "[%s, Module._quex_music_position(), Module.quexSound.queuedSeconds + "
-            "Module.quexSound.context.baseLatency + "
-            "(Module.quexSound.context.outputLatency || 0)]" % TIME)
-        offsets.append(demo - (music - latency))
-        time.sleep(0.2)
-    print("picture ahead of the heard music by %.0f ms (median of %d, spread %.0f ms)" %
-          (1000 * statistics.median(offsets), len(offsets),
-           1000 * (max(offsets) - min(offsets))))
+    """The picture against the music heard over two seconds of frames."""
+    browser.js("window.__sync = []")
+    browser.pump(2.0)
+    offsets = [ahead(s) for s in browser.js("window.__sync")]
+    browser.js("window.__sync = null")
+    if offsets:
+        print("picture ahead of the heard music by %.0f ms (median of %d frames, spread %.0f ms)" %
+              (1000 * statistics.median(offsets), len(offsets),
+               1000 * (max(offsets) - min(offsets))))
 
 
 def wrap_offsets(browser, url):
-    """Picture minus music heard before and after the wrap, from 185 s: the
-    demo time read just after a frame, against the music handed to the device
-    less what is queued there and the context's latency."""
+    """Picture minus music heard at every frame before and after the wrap,
+    from 185 s."""
     start(browser, url + "index.html?start=185", "wrap")
-    before, after, last = [], [], browser.js(FRAMES)
+    browser.js("window.__sync = []")
+    before, after = [], []
     ends = time.monotonic() + 150
-    while time.monotonic() < ends and len(after) < 15:
-        frames, demo, music, latency = browser.js(
-            "[%s, %s, Module._quex_music_position(), Module.quexSound.queuedSeconds + "
-            "Module.quexSound.context.baseLatency + "
-            "(Module.quexSound.context.outputLatency || 0)]" % (FRAMES, TIME))
-        if frames != last:
-            offset = math.remainder(demo - (music - latency), 193.0 - 53.0)
-            (before if 186.0 <= demo < 192.8 else after if 53.2 <= demo < 60 else []).append(offset)
-            last = frames
-        time.sleep(0.01)
+    while time.monotonic() < ends and len(after) < 40:
+        browser.pump(0.5)
+        samples = browser.js("window.__sync.splice(0)")
+        before += [ahead(s) for s in samples if 186.0 <= s[0] < 192.8]
+        after += [ahead(s) for s in samples if 53.2 <= s[0] < 62.0]
+        if samples and 62.0 <= samples[-1][0] < 100.0:
+            break
+    browser.js("window.__sync = null")
     ok = len(before) >= 5 and len(after) >= 5
     b = statistics.median(before) if ok else float("nan")
     a = statistics.median(after) if ok else float("nan")
