@@ -139,24 +139,30 @@ TEST(AudioDevice, BassAndTrebleFollowTheMusic) {
     audio.update();
     EXPECT_EQ(audio.bass(), 0.0f);
     EXPECT_EQ(audio.treble(), 0.0f);
+    // Updated as a frame loop would, for as long as the device takes to play
+    // `frames` (its time, not the wall clock's: a busy machine is slower).
+    const auto updateWhilePlaying = [&](std::size_t frames, auto&& each) {
+        const std::size_t until = device.framesWritten() + frames;
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (device.framesWritten() < until && std::chrono::steady_clock::now() < limit) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            audio.update();
+            each();
+        }
+    };
     audio.play();
     float bass = 0.0f;
     float treble = 0.0f;
-    for (int i = 0; i < 40; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        audio.update();
+    updateWhilePlaying(kRate, [&] {
         bass = std::max(bass, audio.bass());
         treble = std::max(treble, audio.treble());
-    }
+    });
     // Low tones of 0.3 to 0.4 and quieter high ones (see the test music).
     EXPECT_GT(bass, 0.5f);
     EXPECT_GT(treble, 0.2f);
     // Paused, the device plays silence and the levels fall away.
     audio.pause();
-    for (int i = 0; i < 80; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        audio.update();
-    }
+    updateWhilePlaying(2 * kRate, [] {});
     EXPECT_LT(audio.bass(), bass * 0.5f);
     EXPECT_LT(audio.treble(), treble * 0.5f);
     audio.unload();
