@@ -392,11 +392,13 @@ class Preview {
         drawSeconds = host.now() - drawStart;
         shownFrame = k;
         redraw = false;
-        if (held && stillWanted) {
-            logLine(stderr, "[Preview] %.3f s rebuilt in %.2f s (%ld steps)\n", schedule.timeOf(k),
-                    host.now() - holdStart, rebuild.stepsTaken() - holdSteps);
-        }
         if (stillWanted) {
+            // A landing that took steps says what it cost, however short.
+            const long stepsTaken = rebuild.stepsTaken() - holdSteps;
+            if (held || stepsTaken > 0) {
+                logLine(stderr, "[Preview] %.3f s rebuilt in %.2f s (%ld steps)\n",
+                        schedule.timeOf(k), host.now() - holdStart, stepsTaken);
+            }
             stillWanted = false;
             writeStill(k);
         }

@@ -44,7 +44,7 @@ xdotool key --window "$window" shift+Left shift+Left shift+Left shift+Left shift
 wait_until 120 still_in 1338 2294 "$first" || fail "no still back in the fluid"
 quit_with_escape "$pid" 30
 [[ "$EXIT_CODE" == 0 ]] || fail "exit code $EXIT_CODE after Escape"
-grep -q '^\[Preview\] 25.000 s rebuilt in ' "$work/stderr" || fail "no rebuild line"
+grep -q '^\[Preview\] 25.000 s rebuilt in ' "$work/stderr" || fail "no rebuild line: $(cat "$work/stderr")"
 
 times=$(frames | awk '{ printf "%s%.6f", (NR > 1 ? "," : ""), $1 / 60 }')
 "$capture" --quiet --at "$times" --size 320x180 --canvas --out "$work/capture" 2>/dev/null ||
