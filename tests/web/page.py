@@ -8,6 +8,7 @@ import http.server
 import json
 import os
 import re
+import shutil
 import subprocess
 import tempfile
 import threading
@@ -106,11 +107,17 @@ class Browser:
         self.call("Page.addScriptToEvaluateOnNewDocument", {"source": WATCH_GL_ERRORS})
 
     def close(self):
-        self.proc.kill()
-        self.proc.wait()
+        # Asked to quit, the browser ends its helper processes too, so none
+        # is still writing to the profile as it is removed.
+        try:
+            os.write(self.out, json.dumps({"id": 0, "method": "Browser.close"}).encode() + b"\0")
+            self.proc.wait(timeout=10)
+        except (OSError, subprocess.TimeoutExpired):
+            self.proc.kill()
+            self.proc.wait()
         os.close(self.out)
         os.close(self.inp)
-        subprocess.run(["rm", "-rf", self.profile])
+        shutil.rmtree(self.profile, ignore_errors=True)
 
     def _read(self):
         while b"\0" not in self.buffer:
