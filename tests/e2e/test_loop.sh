@@ -30,14 +30,21 @@ play() {
 
 for delay in 44 36; do
   play "$delay" >"$work/segments_$delay" || exit 1
-  # Every boundary between stretches is a wrap, but the seek to 186 s if the
-  # device played anything before it.
+  # Every boundary between stretches going back in the track is a wrap. The
+  # others are the seek to 186 s, if the device played anything before it,
+  # and music left out after the device was held up (a busy machine starves
+  # its thread): going on further in the track, with nothing repeated.
   awk -v delay="$delay" '
     { out0[NR] = $1; out1[NR] = $2; t0[NR] = $3; t1[NR] = $4; if ($4 > end) end = $4 }
     END {
       wraps = 0
       for (i = 2; i <= NR; i++) {
         if (t0[i] > 185.9 && t0[i] < 186.1) continue
+        if (t0[i] > t1[i - 1]) {
+          printf "delay %s ms, %.1f ms left out at %.3f s of output after the device was held up\n",
+            delay, (t0[i] - t1[i - 1]) * 1000, out0[i]
+          continue
+        }
         cut = (end - t1[i - 1]) * 1000; lands = (t0[i] - 190) * 1000; gap = (out0[i] - out1[i - 1]) * 1000
         printf "delay %s ms, wrap at %.3f s of output: cut %.1f ms, goes on at %.3f s, silence %.1f ms\n",
           delay, out0[i], cut, t0[i], gap
