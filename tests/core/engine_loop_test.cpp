@@ -44,6 +44,13 @@ class EngineLoop : public GlTest {
     Engine engine;
 };
 
+// Judged at every frame: in real time, so that a thread held up by a busy
+// machine moves the device's timeline no more than it moves the picture.
+class EngineLoopRealTime : public EngineLoop {
+  protected:
+    EngineLoopRealTime() : EngineLoop(1) {}
+};
+
 // Each frame's picture time and the device's time when it read its clock.
 struct Seen {
     double time;
@@ -137,7 +144,7 @@ TEST(KeyLatchTest, EveryPressCountsOnceAndHoldingIsOnePress) {
     EXPECT_EQ(keys.takePresses(GLFW_KEY_UNKNOWN), 0);
 }
 
-TEST_F(EngineLoop, TheMusicFlowsFromItsEndIntoTheLoopStartWithThePicture) {
+TEST_F(EngineLoopRealTime, TheMusicFlowsFromItsEndIntoTheLoopStartWithThePicture) {
     DeviceHost host(device, 1.0);
     startAt(engine, host, 191.5);
     const std::vector<Seen> frames = runThroughLoopEnd(engine, host);
@@ -163,7 +170,7 @@ TEST_F(EngineLoop, TheMusicFlowsFromItsEndIntoTheLoopStartWithThePicture) {
 // A device 200 ms behind what it is handed stops asking for 2 s mid-loop:
 // the picture goes on, the music it missed is skipped, and within half a
 // second every frame again shows the music heard.
-TEST_F(EngineLoop, EveryFrameShowsTheMusicHeardThroughAStallAndALatency) {
+TEST_F(EngineLoopRealTime, EveryFrameShowsTheMusicHeardThroughAStallAndALatency) {
     constexpr double kLatency = 0.2;
     engine.audio.setExtraLatency(kLatency);
     DeviceHost host(device, 1.0);
