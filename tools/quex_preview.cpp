@@ -349,6 +349,16 @@ class Preview {
 
     double loopLength() const { return schedule.range().end - schedule.range().start; }
 
+    // The clock (and the music) to frame k, in whichever loop pass k is.
+    void moveClockTo(long k) {
+        wanted = k;
+        engine.seek(schedule.timeOf(k), glfwGetTime());
+        const double length = loopLength();
+        const double passed = static_cast<double>(k) / schedule.fps() - engine.currentTime;
+        passes = length > 0.0 ? static_cast<int>(std::lround(passed / length)) : 0;
+        lastClock = engine.currentTime;
+    }
+
     // Drawing frame k would take steps worth more than kLagSeconds.
     bool farBehind(long k) {
         // A step costs at most a frame drawn with it, before one was timed.
@@ -372,15 +382,7 @@ class Preview {
             // A draw slower than the steps it let pass (the smoke on a slow
             // renderer): the clock goes back to the next frame and waits for
             // it, so the simulations play slowly instead of being rebuilt.
-            wanted = shownFrame + 1;
-            engine.seek(schedule.timeOf(wanted), glfwGetTime());
-            const double length = loopLength();
-            passes = length > 0.0
-                         ? static_cast<int>(std::lround(
-                               (static_cast<double>(wanted) / schedule.fps() - engine.currentTime) /
-                               length))
-                         : 0;
-            lastClock = engine.currentTime;
+            moveClockTo(shownFrame + 1);
         }
         const bool drawn = held() && rebuild.bringTo(wanted, kRebuildSlice);
         if (drawn) {
@@ -482,6 +484,11 @@ class Preview {
             case GLFW_KEY_SPACE:
             case GLFW_KEY_P:
                 userPaused = !userPaused;
+                if (userPaused && !held() && shownFrame >= 0) {
+                    // The state before the frame on screen is gone; the next
+                    // frame is drawn from the live state, and kept for edits.
+                    moveClockTo(shownFrame + 1);
+                }
                 setPaused(userPaused || held());
                 break;
             case GLFW_KEY_LEFT:
