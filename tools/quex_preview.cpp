@@ -484,12 +484,13 @@ class Preview {
             case GLFW_KEY_SPACE:
             case GLFW_KEY_P:
                 userPaused = !userPaused;
+                setPaused(userPaused || held());
                 if (userPaused && !held() && shownFrame >= 0) {
                     // The state before the frame on screen is gone; the next
-                    // frame is drawn from the live state, and kept for edits.
+                    // frame is drawn from the live state, and kept for edits
+                    // (the music, paused first, only moves with the clock).
                     moveClockTo(shownFrame + 1);
                 }
-                setPaused(userPaused || held());
                 break;
             case GLFW_KEY_LEFT:
                 seekTo(clockNow() - step);
