@@ -4,7 +4,10 @@
 // on 10 s from there (stepped, as the preview's play takes checkpoints), the
 // same seek again.
 //
-//   bench_seek [SECONDS...]      (default 30 75 120 180)
+//   bench_seek [SECONDS...]        (default 30 75 120 180)
+//   bench_seek --trip SECONDS...   one seek after another, as an author scrubs
+//   bench_seek --passes N          N passes of the loop played from its start:
+//                                  the checkpoints' memory after each
 #include "core/engine.h"
 #include "core/offline_frames.h"
 #include "render/gl.h"
@@ -15,11 +18,14 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 int main(int argc, char** argv) {
+    const bool trip = argc > 1 && std::strcmp(argv[1], "--trip") == 0;
+    const bool passes = argc > 2 && std::strcmp(argv[1], "--passes") == 0;
     std::vector<double> times;
-    for (int i = 1; i < argc; ++i) {
+    for (int i = trip || passes ? 2 : 1; i < argc; ++i) {
         times.push_back(std::atof(argv[i]));
     }
     if (times.empty()) {
@@ -54,6 +60,44 @@ int main(int argc, char** argv) {
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     };
 
+    const auto megabytes = [&] {
+        return static_cast<double>(rebuild.checkpointBytes()) / (1 << 20);
+    };
+    if (trip) {
+        std::printf("%8s %10s %7s %16s\n", "seek s", "seconds", "steps", "checkpoints MB");
+        for (const double t : times) {
+            long steps = 0;
+            const double seconds = exact(schedule.frameAt(t), steps);
+            std::printf("%8.2f %10.2f %7ld %16.1f\n", t, seconds, steps, megabytes());
+            std::fflush(stdout);
+        }
+    } else if (passes) {
+        // Played as the preview plays: every frame brought and drawn, from the
+        // loop start on, counting frames across the wraps.
+        const long first = schedule.frameAt(schedule.range().start);
+        const long length = schedule.frameAt(schedule.range().end) - first;
+        const long count = std::lround(times.empty() ? 3.0 : times[0]);
+        long steps = 0;
+        exact(first, steps);
+        std::printf("%6s %10s %16s\n", "pass", "seconds", "checkpoints MB");
+        for (long pass = 1; pass <= count; ++pass) {
+            const auto start = std::chrono::steady_clock::now();
+            for (long k = first + (pass - 1) * length + 1; k <= first + pass * length; ++k) {
+                exact(k, steps);
+            }
+            std::printf(
+                "%6ld %10.2f %16.1f\n", pass,
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+                megabytes());
+            std::fflush(stdout);
+        }
+    }
+    if (trip || passes) {
+        rebuild.release();
+        output.release();
+        engine.releaseSystems();
+        return 0;
+    }
     std::printf("%8s %10s %7s %10s %7s %16s\n", "seek s", "cold s", "steps", "back s", "steps",
                 "checkpoints MB");
     for (const double t : times) {
@@ -67,7 +111,7 @@ int main(int argc, char** argv) {
         long backSteps = 0;
         const double back = exact(k, backSteps);
         std::printf("%8.2f %10.2f %7ld %10.2f %7ld %16.1f\n", t, cold, coldSteps, back, backSteps,
-                    static_cast<double>(rebuild.checkpointBytes()) / (1 << 20));
+                    megabytes());
         std::fflush(stdout);
     }
     rebuild.release();

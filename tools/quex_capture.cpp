@@ -37,8 +37,8 @@ const char* const kUsage =
     "  --canvas            also write the 320 x 180 canvas as canvas_NNNNNN.png\n"
     "  --palette           the 16-colour palette on (the C key)\n"
     "  --preroll MODE      full (default): simulate every frame from 0;\n"
-    "                      none: start at the first requested time;\n"
-    "                      SECONDS: start that long before it\n"
+    "                      none: start the simulations at the first requested\n"
+    "                      time; SECONDS: start them that long before it\n"
     "  --video FILE.mp4    pipe the frames and the music to ffmpeg (H.264 + AAC)\n"
     "  --quiet             no progress report\n";
 

@@ -217,15 +217,19 @@ class Preview {
     SceneRebuild rebuild;
     std::string stills; // where the canvas goes after a seek or reload, when set
     bool userPaused = false;
-    bool held = false;  // the clock and music wait for a rebuild
-    bool redraw = true; // the shown frame no longer matches the script
-    bool stillWanted = false;
-    double holdStart = 0.0; // when the clock began to wait
-    long holdSteps = 0;     // the rebuild's step count then
-    long shownFrame = -1;   // at the schedule's rate, counting loop passes
-    int passes = 0;         // loop wraps since the last seek
+    bool stale = false;   // an edit changed what the shown frame should be
+    bool landing = false; // a seek or reload whose frame has not been shown yet
+    long wanted = -1;     // the frame the clock is at, at the schedule's rate, counting loop passes
+    long shownFrame = -1; // the frame on screen
+    int passes = 0;       // loop wraps since the last seek
     double lastClock = 0.0;
+    double landStart = 0.0;   // when the landing began
+    long landSteps = 0;       // the rebuild's step count then
     double drawSeconds = 0.0; // the last frame's drawing
+
+    // The clock and the music wait exactly while the frame wanted is not the
+    // frame shown.
+    bool held() const { return stale || wanted != shownFrame; }
 
     // The frames follow the capture's schedule: the decoded music gives the
     // levels, so the picture does not depend on the sound device.
@@ -237,20 +241,25 @@ class Preview {
         rebuild.init(engine.timeline, engine.overlays, schedule);
     }
 
+    long frameFor(double clock) const { return schedule.frameAt(clock + passes * loopLength()); }
+
     // The script's entries as the next frame will use them; the rebuild drops
     // the state that the change made wrong.
     void applyScript() {
         engine.timeline.update(engine.script);
         engine.overlays.update(engine.script);
-        const LoopRange before = schedule.range();
         schedule.setRange(engine.loopRangeNow());
-        if (before.start != schedule.range().start || before.end != schedule.range().end) {
-            rebuild.restart(0);
-        } else {
-            rebuild.scheduleChanged();
+        rebuild.scheduleChanged();
+        stale = true;
+        // A later pass that the edit made wrong would be rebuilt through every
+        // pass before it: the first pass at the same time, where seeks land,
+        // is the frame shown then, when it costs less.
+        const double clock = clockNow();
+        if (passes > 0 &&
+            rebuild.stepsTo(frameFor(clock)) > rebuild.stepsTo(schedule.frameAt(clock))) {
+            passes = 0;
         }
-        redraw = true;
-        markRebuildStart();
+        markLanding();
     }
 
     // The script file at start-up; a file that is there but unusable leaves
@@ -296,6 +305,8 @@ class Preview {
                 c.settingsChanged ? "; fps, loop or scroll changed" : "");
     }
 
+    // A save is read once the file has been quiet a moment and no writer
+    // holds it half-written.
     void followScript(double now) {
         if (scriptPath.empty()) {
             return;
@@ -304,7 +315,7 @@ class Preview {
             pending = true;
             lastEvent = now;
         }
-        if (pending && now - lastEvent >= kSettleSeconds) {
+        if (pending && now - lastEvent >= kSettleSeconds && !watch.beingWritten()) {
             pending = false;
             reload();
         }
@@ -320,14 +331,14 @@ class Preview {
         engine.seek(t, glfwGetTime());
         passes = 0;
         lastClock = engine.currentTime;
-        markRebuildStart();
+        markLanding();
     }
 
-    // What the log line after the rebuild counts from.
-    void markRebuildStart() {
-        stillWanted = true;
-        holdStart = glfwGetTime();
-        holdSteps = rebuild.stepsTaken();
+    // What the log line and the still after a seek or reload count from.
+    void markLanding() {
+        landing = true;
+        landStart = glfwGetTime();
+        landSteps = rebuild.stepsTaken();
     }
 
     void setPaused(bool paused) {
@@ -338,75 +349,76 @@ class Preview {
 
     double loopLength() const { return schedule.range().end - schedule.range().start; }
 
-    // One frame: the clock, then the scenes brought to its frame and drawn, or
-    // while they are not there yet, the clock held and the last frame shown.
-    // Returns the time the title shows: the frame's, or the one waited for.
+    // The clock (and the music) to frame k, in whichever loop pass k is.
+    void moveClockTo(long k) {
+        wanted = k;
+        engine.seek(schedule.timeOf(k), glfwGetTime());
+        const double length = loopLength();
+        const double passed = static_cast<double>(k) / schedule.fps() - engine.currentTime;
+        passes = length > 0.0 ? static_cast<int>(std::lround(passed / length)) : 0;
+        lastClock = engine.currentTime;
+    }
+
+    // Drawing frame k would take steps worth more than kLagSeconds.
+    bool farBehind(long k) {
+        // A step costs at most a frame drawn with it, before one was timed.
+        const double perStep = rebuild.stepSeconds() > 0.0 ? rebuild.stepSeconds() : drawSeconds;
+        return static_cast<double>(rebuild.stepsTo(k)) * perStep > kLagSeconds;
+    }
+
+    // One frame: the clock, then the frame it wants brought and drawn, or
+    // while that is not there yet, the clock held and the last frame shown.
+    // Returns the time the title shows.
     double frame(FrameHost& host) {
         const double clock = engine.advanceClock(host);
         engine.audio.update();
-        if (!held && !engine.paused && clock < lastClock - 1.0) {
+        if (!engine.paused && clock < lastClock - 1.0) {
             ++passes; // the clock wrapped at the loop end
         }
         lastClock = clock;
-        long k = schedule.frameAt(clock + passes * loopLength());
-        // A step costs at most a frame drawn with it, before one was timed.
-        const double perStep = rebuild.stepSeconds() > 0.0 ? rebuild.stepSeconds() : drawSeconds;
-        if (!held && !engine.paused && !stillWanted && shownFrame >= 0 && k > shownFrame + 1 &&
-            static_cast<double>(rebuild.stepsTo(k)) * perStep > kLagSeconds) {
-            // Far behind while playing (a draw slower than the steps it let
-            // pass): the clock goes back to the next frame and waits for it,
-            // so a slow renderer plays the simulations slowly instead of
-            // rebuilding everything it skipped.
-            k = shownFrame + 1;
-            held = true;
-            setPaused(true);
-            engine.seek(schedule.timeOf(k), glfwGetTime());
-            const double length = loopLength();
-            passes =
-                length > 0.0
-                    ? static_cast<int>(std::lround(
-                          (static_cast<double>(k) / schedule.fps() - engine.currentTime) / length))
-                    : 0;
-            lastClock = engine.currentTime;
+        wanted = frameFor(clock);
+        if (!engine.paused && !landing && shownFrame >= 0 && wanted > shownFrame + 1 &&
+            farBehind(wanted)) {
+            // A draw slower than the steps it let pass (the smoke on a slow
+            // renderer): the clock goes back to the next frame and waits for
+            // it, so the simulations play slowly instead of being rebuilt.
+            moveClockTo(shownFrame + 1);
         }
-        if (k == shownFrame && !redraw) {
+        const bool drawn = held() && rebuild.bringTo(wanted, kRebuildSlice);
+        if (drawn) {
+            draw(host);
+        } else {
             present();
-            return schedule.timeOf(k);
         }
-        if (!held && !stillWanted) {
-            holdStart = host.now();
-            holdSteps = rebuild.stepsTaken();
+        if (landing && !held()) {
+            land(host);
         }
-        if (!rebuild.bringTo(k, kRebuildSlice)) {
-            held = true;
-            setPaused(true);
-            present();
-            return clock;
-        }
+        setPaused(userPaused || held());
+        return schedule.timeOf(wanted);
+    }
+
+    void draw(FrameHost& host) {
         if (userPaused) {
-            rebuild.keep(k); // an edit while paused draws k again
+            rebuild.keep(wanted); // an edit while paused draws it again
         }
         const double drawStart = host.now();
-        drawScheduledFrame(engine, rebuild, schedule, k);
+        drawScheduledFrame(engine, rebuild, schedule, wanted);
         glFinish();
         drawSeconds = host.now() - drawStart;
-        shownFrame = k;
-        redraw = false;
-        if (stillWanted) {
-            // A landing that took steps says what it cost, however short.
-            const long stepsTaken = rebuild.stepsTaken() - holdSteps;
-            if (held || stepsTaken > 0) {
-                logLine(stderr, "[Preview] %.3f s rebuilt in %.2f s (%ld steps)\n",
-                        schedule.timeOf(k), host.now() - holdStart, stepsTaken);
-            }
-            stillWanted = false;
-            writeStill(k);
+        shownFrame = wanted;
+        stale = false;
+    }
+
+    // The frame a seek or reload wanted is on screen, drawn or already there.
+    void land(FrameHost& host) {
+        landing = false;
+        // A landing that took steps says what it cost, however short.
+        const long steps = rebuild.stepsTaken() - landSteps;
+        if (steps > 0) {
+            logLine(stderr, "[Preview] %.3f s rebuilt in %.2f s (%ld steps)\n",
+                    schedule.timeOf(shownFrame), host.now() - landStart, steps);
         }
-        if (held) {
-            held = false;
-            setPaused(userPaused);
-        }
-        return schedule.timeOf(k);
+        writeStill(shownFrame);
     }
 
     // The last frame's canvas again, through the final pass of this moment
@@ -454,7 +466,7 @@ class Preview {
 
     std::string status() const {
         char buffer[48] = "";
-        if (held) {
+        if (held()) {
             std::snprintf(buffer, sizeof buffer, "rebuilding %.0f %%", rebuild.progress() * 100.0);
         } else if (userPaused) {
             std::snprintf(buffer, sizeof buffer, "paused");
@@ -472,7 +484,13 @@ class Preview {
             case GLFW_KEY_SPACE:
             case GLFW_KEY_P:
                 userPaused = !userPaused;
-                setPaused(userPaused || held);
+                setPaused(userPaused || held());
+                if (userPaused && !held() && shownFrame >= 0) {
+                    // The state before the frame on screen is gone; the next
+                    // frame is drawn from the live state, and kept for edits
+                    // (the music, paused first, only moves with the clock).
+                    moveClockTo(shownFrame + 1);
+                }
                 break;
             case GLFW_KEY_LEFT:
                 seekTo(clockNow() - step);

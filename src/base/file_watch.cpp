@@ -1,6 +1,7 @@
 #include "base/file_watch.h"
 
 #include "base/log.h"
+#include "base/regular_file.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -8,6 +9,8 @@
 #include <sys/stat.h>
 
 #ifdef __linux__
+#include <algorithm>
+#include <deque>
 #include <filesystem>
 #include <sys/inotify.h>
 #include <sys/vfs.h>
@@ -46,8 +49,8 @@ FileWatch::Look FileWatch::look() const {
     l.mtime = static_cast<std::int64_t>(st.st_mtime);
 #endif
     // The bytes too: a file system with coarse times, or a save of the same
-    // size within one tick, would otherwise look unchanged.
-    if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
+    // size within one tick, would otherwise look unchanged. A FIFO is not read.
+    if (std::FILE* file = openRegularFile(path.c_str())) {
         std::uint64_t hash = 14695981039346656037ull;
         unsigned char buffer[65536];
         std::size_t total = 0;
@@ -70,10 +73,20 @@ bool FileWatch::lookIfDue() {
         return false;
     }
     nextLook = now + kLookInterval;
+    // A file still being written looks different every time: it is taken
+    // once two looks in a row agree.
     const Look seen = look();
-    const bool changed = !(seen == last);
+    const bool settled = seen == lastSeen;
+    lastSeen = seen;
+    if (!settled || seen == last) {
+        return false;
+    }
     last = seen;
-    return changed;
+    return true;
+}
+
+bool FileWatch::beingWritten() const {
+    return writing && std::chrono::steady_clock::now() - lastWrite < kWriterQuiet;
 }
 
 #ifdef __linux__
@@ -82,61 +95,58 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Absolute and without "." or "..", so that two spellings of one folder
-// ("./assets", "assets") compare equal.
-fs::path normal(const fs::path& p) {
-    std::error_code error;
-    const fs::path absolute = fs::absolute(p, error);
-    return (error ? p : absolute).lexically_normal();
-}
-
 struct Step {
     fs::path folder;
     std::string name;
     bool file = false;
+    bool link = false;
 };
 
-// Every folder from where `a` and `b` part down to each of them, with the name
-// that leads on: replacing one of them changes where the path leads.
-void addBetween(std::vector<Step>& steps, const fs::path& a, const fs::path& b) {
-    fs::path common;
-    auto ia = a.begin();
-    auto ib = b.begin();
-    for (; ia != a.end() && ib != b.end() && *ia == *ib; ++ia, ++ib) {
-        common /= *ia;
-    }
-    for (auto [from, end] : {std::pair{ia, a.end()}, std::pair{ib, b.end()}}) {
-        fs::path at = common;
-        for (auto it = from; it != end; ++it) {
-            steps.push_back({at, it->string()});
-            at /= *it;
-        }
-    }
-}
-
-// The (folder, name) pairs that decide what the path names: each link on the
-// way in its folder, the folders between, and the file in its folder (last).
+// The (folder, name) pairs the system reads to resolve the path, from the
+// root, each link followed where it stands: replacing any of them changes
+// what the path names. The file in its folder comes last.
 std::vector<Step> stepsTo(const std::string& path) {
     std::vector<Step> steps;
-    fs::path at = normal(path);
-    for (int hops = 0; hops < 40; ++hops) {
-        steps.push_back({at.parent_path(), at.filename().string()});
-        char target[4096];
-        const ssize_t n = ::readlink(at.c_str(), target, sizeof target - 1);
-        if (n <= 0) {
-            break; // the file, or a link to one not there yet
-        }
-        target[n] = '\0';
-        const fs::path next =
-            normal(target[0] == '/' ? fs::path(target) : at.parent_path() / target);
-        addBetween(steps, at.parent_path(), next.parent_path());
-        at = next;
+    std::error_code error;
+    const fs::path whole =
+        fs::path(path).is_absolute() ? fs::path(path) : fs::current_path(error) / path;
+    std::deque<std::string> names;
+    for (const fs::path& part : whole.relative_path()) {
+        names.push_back(part.string());
     }
-    steps.back().file = true;
-    for (std::size_t i = 0; i + 1 < steps.size(); ++i) {
-        if (steps[i].folder == steps.back().folder && steps[i].name == steps.back().name) {
-            steps[i].file = true; // a link that loops back to the file's name
+    fs::path at = "/";
+    for (int links = 0; !names.empty();) {
+        const std::string name = names.front();
+        names.pop_front();
+        if (name.empty() || name == ".") {
+            continue;
         }
+        if (name == "..") {
+            at = at.parent_path(); // the folder reached, not the name spelled
+            continue;
+        }
+        steps.push_back({at, name});
+        const fs::path next = at / name;
+        char target[4096];
+        const ssize_t n = links < 40 ? ::readlink(next.c_str(), target, sizeof target - 1) : -1;
+        if (n <= 0) {
+            at = next; // a folder, the file, or a name not there yet
+            continue;
+        }
+        ++links;
+        steps.back().link = true;
+        const fs::path to(std::string(target, static_cast<std::size_t>(n)));
+        if (to.is_absolute()) {
+            at = "/";
+        }
+        std::vector<std::string> parts;
+        for (const fs::path& part : to.relative_path()) {
+            parts.push_back(part.string());
+        }
+        names.insert(names.begin(), parts.begin(), parts.end());
+    }
+    if (!steps.empty()) {
+        steps.back().file = true;
     }
     return steps;
 }
@@ -168,44 +178,89 @@ const char* remoteFileSystem(const fs::path& folder) {
     }
 }
 
-// Not IN_MODIFY: a file written in place is read once, when it is closed.
-constexpr std::uint32_t kEvents = IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_CREATE |
-                                  IN_DELETE | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF;
+// What changes the way to the file, in every folder on it.
+constexpr std::uint32_t kWayEvents = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
+                                     IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR | IN_MASK_ADD;
+// And in the file's folder, what is done to the file: written (IN_MODIFY, so
+// that a writer still at it is waited for), closed after writing, touched.
+constexpr std::uint32_t kFileEvents = kWayEvents | IN_MODIFY | IN_CLOSE_WRITE | IN_ATTRIB;
 // The folder itself going away ends its watch (IN_IGNORED follows).
 constexpr std::uint32_t kFolderGone = IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED;
+
+bool isRegularFile(const fs::path& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
 
 } // namespace
 
 bool FileWatch::arm(std::string& why) {
-    watched.clear();
+    std::vector<Watched> now;
     complete = true;
     for (const Step& step : stepsTo(path)) {
-        // One folder reached twice gives the same descriptor; the mask is the same.
-        const int wd =
-            injectedError != 0 ? -1 : inotify_add_watch(fd, step.folder.c_str(), kEvents);
+        // One folder reached twice gives the same descriptor; the masks add up.
+        const int wd = injectedError != 0 ? -1
+                                          : inotify_add_watch(fd, step.folder.c_str(),
+                                                              step.file ? kFileEvents : kWayEvents);
         const int error = injectedError != 0 ? injectedError : errno;
         if (wd < 0 && (error == ENOENT || error == ENOTDIR)) {
             complete = false; // watched again once its parent shows it back
             continue;
         }
+        if (wd < 0 && (error == EACCES || error == EPERM) && !step.file && !step.link) {
+            continue; // a folder high above that may not be read: the rest is still followed
+        }
         if (wd < 0) {
             why = "cannot watch " + step.folder.string() + ": " + std::strerror(error);
+            watched.insert(watched.end(), now.begin(), now.end());
             return false;
         }
-        if (const char* kind = remoteFileSystem(step.folder)) {
+        // The folders that hold the file or a link: there the writes must be seen.
+        if (const char* kind = step.file || step.link ? remoteFileSystem(step.folder) : nullptr) {
             why = step.folder.string() + " is on a " + kind + " file system";
+            watched.insert(watched.end(), now.begin(), now.end());
             return false;
         }
-        watched.push_back({wd, step.name, step.file});
+        now.push_back({wd, step.folder.string(), step.name, step.file});
     }
+    // Watches the new way does not share go (one folder may hold two steps).
+    for (const Watched& old : watched) {
+        const auto used = [&old](const Watched& w) { return w.wd == old.wd; };
+        if (std::none_of(now.begin(), now.end(), used)) {
+            inotify_rm_watch(fd, old.wd);
+        }
+    }
+    watched = std::move(now);
     return true;
 }
 
 void FileWatch::disarm() {
+    std::vector<int> removed;
     for (const Watched& w : watched) {
-        inotify_rm_watch(fd, w.wd); // a descriptor shared by two steps fails the second time
+        if (std::find(removed.begin(), removed.end(), w.wd) == removed.end()) {
+            inotify_rm_watch(fd, w.wd);
+            removed.push_back(w.wd);
+        }
     }
     watched.clear();
+}
+
+// An event on the file's own name in its folder.
+void FileWatch::fileEvent(std::uint32_t mask, const Watched& step, bool& rearm) {
+    if ((mask & IN_MODIFY) != 0) {
+        writing = true;
+        lastWrite = std::chrono::steady_clock::now();
+    }
+    if ((mask & IN_CLOSE_WRITE) != 0) {
+        writing = false;
+    }
+    if ((mask & (IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO)) != 0) {
+        // Another file, or a link, under the name: the way is looked up again.
+        // A regular file just created is its writer's until it is closed.
+        rearm = true;
+        writing = (mask & IN_CREATE) != 0 && isRegularFile(fs::path(step.folder) / step.name);
+        lastWrite = std::chrono::steady_clock::now();
+    }
 }
 
 void FileWatch::fallBack(const std::string& why) {
@@ -217,7 +272,8 @@ void FileWatch::fallBack(const std::string& why) {
     }
     fd = -1;
     polling = true;
-    last = look();
+    writing = false;
+    last = lastSeen = look();
     nextLook = std::chrono::steady_clock::now() + kLookInterval;
 }
 
@@ -225,6 +281,7 @@ void FileWatch::start(const std::string& file) {
     stop();
     path = file;
     polling = false;
+    writing = false;
     fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (fd < 0) {
         fallBack(std::string("inotify unavailable (") + std::strerror(errno) + ")");
@@ -264,6 +321,7 @@ bool FileWatch::poll() {
             if ((event->mask & IN_Q_OVERFLOW) != 0) {
                 // Events were lost: whatever happened, look the way up again.
                 changed = rearm = true;
+                writing = false;
                 continue;
             }
             for (const Watched& w : watched) {
@@ -275,16 +333,17 @@ bool FileWatch::poll() {
                     changed = rearm = true;
                 } else if (event->len > 0 && w.name == event->name) {
                     changed = true;
-                    rearm = rearm || !w.file; // a link or folder on the way changed
+                    if (w.file) {
+                        fileEvent(event->mask, w, rearm);
+                    } else {
+                        rearm = true; // a link or folder on the way changed
+                    }
                 }
             }
         }
     }
     if (rearm || !complete) {
         const bool wasComplete = complete;
-        if (rearm) {
-            disarm();
-        }
         std::string why;
         if (!arm(why)) {
             fallBack(why);
@@ -311,7 +370,7 @@ void FileWatch::stop() {
 void FileWatch::start(const std::string& file) {
     path = file;
     polling = true;
-    last = look();
+    last = lastSeen = look();
     nextLook = std::chrono::steady_clock::now() + kLookInterval;
 }
 

@@ -161,9 +161,7 @@ void BlitterTornadoScene::setAudio(float b, float t) {
 void BlitterTornadoScene::setPalette(bool enabled, const Float3& low, const Float3& mid,
                                      const Float3& high) {
     if (enabled) {
-        palLow = low;
-        palMid = mid;
-        palHigh = high;
+        palette = {low, mid, high};
     }
 }
 
@@ -182,9 +180,9 @@ void BlitterTornadoScene::render(double time, double localTime, float alpha) {
                                static_cast<float>(height));
         displayProgram.setFloat("u_audio_treble", treble);
         displayProgram.setFloat("u_scene_alpha", alpha);
-        setColour(displayProgram, "u_pal_low", palLow);
-        setColour(displayProgram, "u_pal_mid", palMid);
-        setColour(displayProgram, "u_pal_high", palHigh);
+        setColour(displayProgram, "u_pal_low", palette.low);
+        setColour(displayProgram, "u_pal_mid", palette.mid);
+        setColour(displayProgram, "u_pal_high", palette.high);
         glDrawArrays(GL_TRIANGLES, 0, 3);
     }
     glBindTexture(GL_TEXTURE_2D, 0);

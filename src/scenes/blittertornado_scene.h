@@ -14,6 +14,7 @@ class BlitterTornadoScene : public IScene {
     void setAudio(float bass, float treble) override;
     void setPalette(bool enabled, const Float3& low, const Float3& mid,
                     const Float3& high) override;
+    void resetSettings() override { palette = kDefaultPalette; }
     void render(double time, double localTime, float alpha) override;
     void release() override;
     bool simulated() const override { return true; }
@@ -36,7 +37,7 @@ class BlitterTornadoScene : public IScene {
     int frame = 0;
     float bass = 0.0f;
     float treble = 0.0f;
-    Float3 palLow{0.10f, 0.60f, 1.00f};
-    Float3 palMid{1.00f, 0.20f, 0.60f};
-    Float3 palHigh{1.00f, 0.90f, 0.40f};
+    static constexpr Palette3 kDefaultPalette{
+        {0.10f, 0.60f, 1.00f}, {1.00f, 0.20f, 0.60f}, {1.00f, 0.90f, 0.40f}};
+    Palette3 palette = kDefaultPalette;
 };

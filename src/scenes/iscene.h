@@ -35,9 +35,16 @@ class IScene {
     virtual void render(double time, double localTime, float alpha) = 0;
     virtual void release() = 0;
 
+    // Back to the colours and values the scene was made with, where
+    // setPalette or setSmokeParams leave some for later frames: a tool that
+    // rebuilds a frame replays the entries' calls from there.
+    virtual void resetSettings() {}
+
     // A scene whose picture depends on the frames before it. render() is
     // stepSimulation() then the drawing; a tool that rebuilds the state at a
-    // time steps without drawing, and keeps copies to go back to.
+    // time steps without drawing, and keeps copies to go back to. A step
+    // reads the audio levels and the times only, never the palette or the
+    // smoke values, so those are rebuilt apart from the copies.
     virtual bool simulated() const { return false; }
     virtual void stepSimulation(double time, double localTime) {
         (void)time;

@@ -170,9 +170,7 @@ void RoadScene::setAudio(float b, float t) {
 void RoadScene::setPalette(bool enabled, const Float3& low, const Float3& mid, const Float3& high) {
     // Without a palette the colours last given (or the defaults) stay.
     if (enabled) {
-        paletteLow = low;
-        paletteMid = mid;
-        paletteHigh = high;
+        palette = {low, mid, high};
     }
 }
 
@@ -211,9 +209,9 @@ void RoadScene::drawRoad(float bgOffset) {
     p.setFloat("u_depth_const", kRoadDepthConst);
     p.setFloat("u_fog_start", kRoadFogStart);
     p.setFloat("u_fog_end", kRoadFogEnd);
-    p.setVec3("u_pal_low", paletteLow[0], paletteLow[1], paletteLow[2]);
-    p.setVec3("u_pal_mid", paletteMid[0], paletteMid[1], paletteMid[2]);
-    p.setVec3("u_pal_high", paletteHigh[0], paletteHigh[1], paletteHigh[2]);
+    p.setVec3("u_pal_low", palette.low[0], palette.low[1], palette.low[2]);
+    p.setVec3("u_pal_mid", palette.mid[0], palette.mid[1], palette.mid[2]);
+    p.setVec3("u_pal_high", palette.high[0], palette.high[1], palette.high[2]);
     p.setFloatArray("u_row_offset", rows.offset, kRoadRows);
     p.setFloatArray("u_row_scale", rows.scale, kRoadRows);
     p.setFloatArray("u_row_stripe", rows.stripe, kRoadRows);
@@ -230,7 +228,7 @@ void RoadScene::drawSprites(float cam) {
     spriteProgram.use();
     spriteProgram.setMat4("u_proj", projection.data());
     spriteProgram.setInt("u_tex", 0);
-    spriteProgram.setVec3("u_fog_color", paletteHigh[0], paletteHigh[1], paletteHigh[2]);
+    spriteProgram.setVec3("u_fog_color", palette.high[0], palette.high[1], palette.high[2]);
     spriteProgram.setVec4("u_color", 1.0f, 1.0f, 1.0f, 1.0f);
     for (const ProjectedSprite& s : projected) {
         drawSprite(spriteTextures[s.kind], s.screenX - s.width / 2.0f, s.baseY - s.height, s.width,

@@ -20,6 +20,7 @@ class RoadScene : public IScene {
     void setAudio(float bass, float treble) override;
     void setPalette(bool enabled, const Float3& low, const Float3& mid,
                     const Float3& high) override;
+    void resetSettings() override { palette = kDefaultPalette; }
     void render(double time, double localTime, float alpha) override;
     void release() override;
 
@@ -48,8 +49,8 @@ class RoadScene : public IScene {
     float horizon = kRoadHorizon;
     float bass = 0.0f;
     float treble = 0.0f;
-    Float3 paletteLow{0.0f, 0.0f, 0.0f};
-    Float3 paletteMid{0.02f, 0.05f, 0.16f};
-    Float3 paletteHigh{0.15f, 0.35f, 0.62f};
+    static constexpr Palette3 kDefaultPalette{
+        {0.0f, 0.0f, 0.0f}, {0.02f, 0.05f, 0.16f}, {0.15f, 0.35f, 0.62f}};
+    Palette3 palette = kDefaultPalette;
     std::vector<ProjectedSprite> projected; // reused every frame
 };

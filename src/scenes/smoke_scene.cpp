@@ -353,9 +353,7 @@ void SmokeScene::setAudio(float b, float t) {
 void SmokeScene::setPalette(bool enabled, const Float3& low, const Float3& mid,
                             const Float3& high) {
     if (enabled) {
-        smokeColour = low;
-        ambientColour = mid;
-        lightColour = high;
+        palette = {low, mid, high};
     }
 }
 
@@ -377,6 +375,15 @@ void SmokeScene::setSmokeParams(bool enabled, const Float3& newCam, float newFov
     lightDir = newLightDir;
     shadow = newShadow;
     lightPow = newLightPow;
+}
+
+void SmokeScene::resetSettings() {
+    palette = kDefaultPalette;
+    cam = kSmokeCam;
+    fov = kSmokeFov;
+    lightDir = kSmokeLightDir;
+    shadow = kSmokeShadow;
+    lightPow = kSmokeLightPow;
 }
 
 void SmokeScene::slicePass(const Shader& program, std::uint32_t target) const {
@@ -487,9 +494,9 @@ void SmokeScene::display(double time, float alpha) const {
     display.setFloat("u_scene_alpha", alpha);
     display.setVec2("u_resolution", static_cast<float>(width), static_cast<float>(height));
     display.setFloat("u_audio_treble", treble);
-    setColour(display, "u_smoke_color", smokeColour);
-    setColour(display, "u_ambient_color", ambientColour);
-    setColour(display, "u_light_color", lightColour);
+    setColour(display, "u_smoke_color", palette.low);
+    setColour(display, "u_ambient_color", palette.mid);
+    setColour(display, "u_light_color", palette.high);
     setColour(display, "u_cam", cam);
     display.setFloat("u_fov", fov);
     setColour(display, "u_light_dir", light);

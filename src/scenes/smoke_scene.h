@@ -24,6 +24,7 @@ class SmokeScene : public IScene {
                     const Float3& high) override;
     void setSmokeParams(bool enabled, const Float3& cam, float fov, const Float3& lightDir,
                         float shadow, float lightPow) override;
+    void resetSettings() override;
     void render(double time, double localTime, float alpha) override;
     void release() override;
     bool simulated() const override { return true; }
@@ -61,9 +62,10 @@ class SmokeScene : public IScene {
     int pressureIndex = 0;
     float bass = 0.0f;
     float treble = 0.0f;
-    Float3 smokeColour{0.32f, 0.34f, 0.38f};
-    Float3 ambientColour{0.02f, 0.02f, 0.05f};
-    Float3 lightColour{1.0f, 0.65f, 0.35f};
+    // Smoke, ambient and light colours.
+    static constexpr Palette3 kDefaultPalette{
+        {0.32f, 0.34f, 0.38f}, {0.02f, 0.02f, 0.05f}, {1.0f, 0.65f, 0.35f}};
+    Palette3 palette = kDefaultPalette;
     Float3 cam = kSmokeCam;
     float fov = kSmokeFov;
     Float3 lightDir = kSmokeLightDir;

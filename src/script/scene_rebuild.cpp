@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cmath>
 
 namespace {
@@ -30,9 +31,23 @@ void FrameSchedule::setRange(const LoopRange& range) {
     }
 }
 
-double FrameSchedule::timeOf(long frame) const {
-    const double t = static_cast<double>(frame) / rate;
-    return loop.end > 0.0 && t >= loop.end ? wrapTime(t, loop) : t;
+double FrameSchedule::timeOf(long frame, int fps, const LoopRange& range) {
+    const double t = static_cast<double>(frame) / fps;
+    return range.end > 0.0 && t >= range.end ? wrapTime(t, range) : t;
+}
+
+long FrameSchedule::firstPassEnd(int fps, const LoopRange& range) {
+    if (!(range.end > 0.0) || range.end * fps > 1e15) {
+        return LONG_MAX;
+    }
+    long k = static_cast<long>(std::ceil(range.end * fps));
+    while (k > 0 && static_cast<double>(k - 1) / fps >= range.end) {
+        --k;
+    }
+    while (static_cast<double>(k) / fps < range.end) {
+        ++k;
+    }
+    return k;
 }
 
 long FrameSchedule::frameAt(double time) const {
@@ -62,9 +77,8 @@ void SceneRebuild::init(Timeline& line, OverlayManager& sprites, FrameSchedule& 
     timeline = &line;
     overlays = &sprites;
     schedule = &frames;
-    for (IScene* scene :
-         std::initializer_list<IScene*>{&line.fluid, &line.rd2, &line.road, &line.bloodcells,
-                                        &line.dblobs, &line.smoke, &line.blittertornado}) {
+    range = frames.range();
+    for (IScene* scene : line.scenes()) {
         if (!scene->simulated()) {
             continue;
         }
@@ -72,7 +86,7 @@ void SceneRebuild::init(Timeline& line, OverlayManager& sprites, FrameSchedule& 
         track.scene = scene;
         track.entries = entriesOf(scene);
         tracks.push_back(std::move(track));
-        saveCheckpoint(tracks.back());
+        saveCheckpoint(tracks.back(), true);
     }
     restart(0);
 }
@@ -80,72 +94,100 @@ void SceneRebuild::init(Timeline& line, OverlayManager& sprites, FrameSchedule& 
 void SceneRebuild::restart(long frame) {
     origin = std::max(frame, 0L);
     for (Track& track : tracks) {
-        for (std::size_t i = 1; i < track.checkpoints.size(); ++i) {
-            bytes -= track.checkpoints[i].state.bytes;
-            track.checkpoints[i].state.release();
-        }
-        track.checkpoints.resize(std::min<std::size_t>(track.checkpoints.size(), 1));
+        dropCheckpoints(track, [](const Checkpoint&) { return true; });
         if (!track.checkpoints.empty()) {
             track.checkpoints[0].frame = origin;
             track.scene->restoreState(track.checkpoints[0].state);
         }
         track.at = track.checkpoints.empty() ? -1 : origin;
     }
-    travelAt = -1;
+    settingsAt = -1;
     target = -1;
     kept = -1;
 }
 
-std::vector<std::array<double, 4>> SceneRebuild::entriesOf(const IScene* scene) const {
-    std::vector<std::array<double, 4>> out;
+std::vector<ActiveScene> SceneRebuild::entriesOf(const IScene* scene) const {
+    std::vector<ActiveScene> out;
     for (const ActiveScene& a : timeline->active) {
         if (a.scene == scene) {
-            out.push_back({a.start, a.end, a.fadeIn, a.fadeOut});
+            out.push_back(a);
         }
     }
     return out;
 }
 
+namespace {
+
+bool sameTiming(const std::vector<ActiveScene>& a, const std::vector<ActiveScene>& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](const ActiveScene& x, const ActiveScene& y) {
+                          return x.start == y.start && x.end == y.end && x.fadeIn == y.fadeIn &&
+                                 x.fadeOut == y.fadeOut;
+                      });
+}
+
+// Whether two lists of a scene's entries step it alike at `time`: the same
+// number drawn, in order, each with the same local time.
+bool sameSteps(const std::vector<ActiveScene>& a, const std::vector<ActiveScene>& b, double time) {
+    const auto drawn = [time](const ActiveScene& e) { return sceneDrawn(e, time); };
+    auto i = std::find_if(a.begin(), a.end(), drawn);
+    auto j = std::find_if(b.begin(), b.end(), drawn);
+    for (; i != a.end() && j != b.end();
+         i = std::find_if(i + 1, a.end(), drawn), j = std::find_if(j + 1, b.end(), drawn)) {
+        if (i->start != j->start) {
+            return false;
+        }
+    }
+    return i == a.end() && j == b.end();
+}
+
+} // namespace
+
+// The first frame a track steps differently now than with its entries and
+// the loop range as last seen; LONG_MAX when it steps alike everywhere.
+long SceneRebuild::firstChange(const Track& track, const LoopRange& before) const {
+    const std::vector<ActiveScene> now = entriesOf(track.scene);
+    const bool sameRange = before.start == range.start && before.end == range.end;
+    if (sameRange && sameTiming(now, track.entries)) {
+        return LONG_MAX;
+    }
+    // Within both first passes a frame has the same time either way; past
+    // the earlier end, later passes follow from all that came before.
+    const int fps = schedule->fps();
+    const long limit = std::min(FrameSchedule::firstPassEnd(fps, before), schedule->firstPassEnd());
+    // Nothing is drawn after the last end; an hour of frames bounds the look
+    // for a script without music whose entries end absurdly late.
+    double lastEnd = 0.0;
+    for (const auto* list : {&now, &track.entries}) {
+        for (const ActiveScene& e : *list) {
+            lastEnd = std::max(lastEnd, std::min(e.end, 3600.0));
+        }
+    }
+    const long scan = std::min(limit, static_cast<long>(lastEnd * fps) + 2);
+    for (long j = 0; j < scan; ++j) {
+        if (!sameSteps(track.entries, now, FrameSchedule::timeOf(j, fps, range))) {
+            return j;
+        }
+    }
+    return lastEnd < 3600.0 ? limit : scan;
+}
+
 void SceneRebuild::scheduleChanged() {
-    travelAt = -1;
+    if (timeline == nullptr) {
+        return;
+    }
+    const LoopRange before = range;
+    range = schedule->range();
     target = -1;
+    settingsAt = -1; // cheap to replay whatever changed
     for (Track& track : tracks) {
-        std::vector<std::array<double, 4>> now = entriesOf(track.scene);
-        if (now == track.entries) {
-            continue;
-        }
-        // The state before the earliest entry that differs still holds.
-        double earliest = HUGE_VAL;
-        for (const auto& e : now) {
-            if (std::find(track.entries.begin(), track.entries.end(), e) == track.entries.end()) {
-                earliest = std::min(earliest, e[0]);
-            }
-        }
-        for (const auto& e : track.entries) {
-            if (std::find(now.begin(), now.end(), e) == now.end()) {
-                earliest = std::min(earliest, e[0]);
-            }
-        }
-        if (!std::isfinite(earliest)) {
-            // The same entries, one of them more often: any start may differ.
-            for (const auto& e : now) {
-                earliest = std::min(earliest, e[0]);
-            }
-            for (const auto& e : track.entries) {
-                earliest = std::min(earliest, e[0]);
-            }
-        }
-        earliest = std::clamp(earliest, -1.0, 1e9);
-        const long keep = static_cast<long>(std::floor(earliest * schedule->fps()));
-        while (track.checkpoints.size() > 1 && track.checkpoints.back().frame > keep) {
-            bytes -= track.checkpoints.back().state.bytes;
-            track.checkpoints.back().state.release();
-            track.checkpoints.pop_back();
-        }
-        if (track.at > keep) {
+        // A state before frame c depends on the steps of the frames before c.
+        const long from = firstChange(track, before);
+        dropCheckpoints(track, [from](const Checkpoint& c) { return c.frame > from; });
+        if (track.at > from) {
             track.at = -1;
         }
-        track.entries = std::move(now);
+        track.entries = entriesOf(track.scene);
     }
 }
 
@@ -154,6 +196,20 @@ bool SceneRebuild::drawnAt(const Track& track, double time) const {
     timeline->forEachDrawn(time,
                            [&](const ActiveScene& a) { drawn = drawn || a.scene == track.scene; });
     return drawn;
+}
+
+SceneRebuild::Start SceneRebuild::startFor(const Track& track, long frame) const {
+    Start best;
+    if (track.at >= 0 && track.at <= frame) {
+        best.frame = track.at;
+    }
+    auto it = std::upper_bound(track.checkpoints.begin(), track.checkpoints.end(), frame,
+                               [](long f, const Checkpoint& c) { return f < c.frame; });
+    if (it != track.checkpoints.begin() && std::prev(it)->frame > best.frame) {
+        best.frame = std::prev(it)->frame;
+        best.checkpoint = &*std::prev(it);
+    }
+    return best;
 }
 
 // One frame of the scene as Engine::drawFrame gives it, without the drawing:
@@ -174,8 +230,6 @@ int SceneRebuild::stepFrame(Track& track, long frame, bool count) {
             IScene& scene = *a.scene;
             scene.setAudio(bass, treble);
             scene.update(t, t - a.start);
-            scene.setPalette(a.hasPalette, a.palette.low, a.palette.mid, a.palette.high);
-            scene.setSmokeParams(a.hasSmokeParams, a.cam, a.fov, a.lightDir, a.shadow, a.lightPow);
             scene.stepSimulation(t, t - a.start);
         }
         ++n;
@@ -183,25 +237,22 @@ int SceneRebuild::stepFrame(Track& track, long frame, bool count) {
     return n;
 }
 
-void SceneRebuild::restoreBefore(Track& track, long frame) {
-    auto it = std::upper_bound(track.checkpoints.begin(), track.checkpoints.end(), frame,
-                               [](long f, const Checkpoint& c) { return f < c.frame; });
-    if (it == track.checkpoints.begin()) {
-        track.at = -1;
-        return;
-    }
-    --it;
-    track.scene->restoreState(it->state);
-    track.at = it->frame;
+bool SceneRebuild::periodic(long frame) const {
+    return frame > 0 && frame % kCheckpointFrames == 0 && frame < schedule->firstPassEnd();
 }
 
-void SceneRebuild::saveCheckpoint(Track& track) {
+void SceneRebuild::saveCheckpoint(Track& track, bool always) {
     const long frame = track.checkpoints.empty() ? 0 : track.at;
+    auto it = std::lower_bound(track.checkpoints.begin(), track.checkpoints.end(), frame,
+                               [](const Checkpoint& a, long f) { return a.frame < f; });
+    if (it != track.checkpoints.end() && it->frame == frame) {
+        return; // the same steps led to it
+    }
     const std::size_t expected =
         track.checkpoints.empty() ? 0 : track.checkpoints.front().state.bytes;
-    if (bytes + expected > kBudgetBytes) {
+    if (!always && bytes + expected > kBudgetBytes) {
         if (!budgetLogged) {
-            logLine(stderr, "[Rebuild] checkpoints use %zu MB of %zu; no more are kept\n",
+            logLine(stderr, "[Rebuild] checkpoints use %zu MB of %zu; no more are taken\n",
                     bytes >> 20, kBudgetBytes >> 20);
             budgetLogged = true;
         }
@@ -214,14 +265,38 @@ void SceneRebuild::saveCheckpoint(Track& track) {
         return;
     }
     bytes += c.state.bytes;
-    auto it = std::lower_bound(track.checkpoints.begin(), track.checkpoints.end(), frame,
-                               [](const Checkpoint& a, long f) { return a.frame < f; });
-    if (it != track.checkpoints.end() && it->frame == frame) {
+    track.checkpoints.insert(it, std::move(c));
+}
+
+// Drops the checkpoints `drop` picks, except the fresh state.
+void SceneRebuild::dropCheckpoints(Track& track,
+                                   const std::function<bool(const Checkpoint&)>& drop) {
+    if (track.checkpoints.empty()) {
+        return;
+    }
+    const auto gone = std::stable_partition(track.checkpoints.begin() + 1, track.checkpoints.end(),
+                                            [&](const Checkpoint& c) { return !drop(c); });
+    for (auto it = gone; it != track.checkpoints.end(); ++it) {
         bytes -= it->state.bytes;
         it->state.release();
-        it->state = std::move(c.state);
-    } else {
-        track.checkpoints.insert(it, std::move(c));
+    }
+    track.checkpoints.erase(gone, track.checkpoints.end());
+}
+
+// What the entries leave in the scenes for later frames, and the overlays'
+// motion: reset, then every frame's calls from 0 as a run makes them.
+void SceneRebuild::replaySettings(long frame) {
+    if (settingsAt < 0 || settingsAt > frame) {
+        for (IScene* scene : timeline->scenes()) {
+            scene->resetSettings();
+        }
+        overlays->restartTravel();
+        settingsAt = 0;
+    }
+    for (; settingsAt < frame; ++settingsAt) {
+        const double t = schedule->timeOf(settingsAt);
+        timeline->forEachDrawn(t, [](const ActiveScene& a) { applySettings(a); });
+        overlays->stepTravel(t);
     }
 }
 
@@ -232,14 +307,7 @@ bool SceneRebuild::bringTo(long frame, double budgetSeconds) {
     const auto start = std::chrono::steady_clock::now();
     frame = std::max(frame, origin);
     const double t = schedule->timeOf(frame);
-
-    if (travelAt < 0 || travelAt > frame) {
-        overlays->restartTravel();
-        travelAt = origin;
-    }
-    for (; travelAt < frame; ++travelAt) {
-        overlays->stepTravel(schedule->timeOf(travelAt));
-    }
+    replaySettings(frame);
 
     if (frame != target) {
         target = frame;
@@ -252,19 +320,21 @@ bool SceneRebuild::bringTo(long frame, double budgetSeconds) {
         if (!drawnAt(track, t)) {
             continue;
         }
-        if (track.at < 0 || track.at > frame) {
-            restoreBefore(track, frame);
-            if (track.at < 0) {
-                continue; // nothing to start from: the scene draws as it is
-            }
+        const Start from = startFor(track, frame);
+        if (from.frame < 0) {
+            continue; // nothing to start from: the scene draws as it is
+        }
+        if (from.checkpoint != nullptr) {
+            track.scene->restoreState(from.checkpoint->state);
+            track.at = from.frame;
         }
         while (track.at < frame) {
             const int n = stepFrame(track, track.at, false);
             stepsDone += n;
             steps += n;
             ++track.at;
-            if (n > 0 && track.at % kCheckpointFrames == 0) {
-                saveCheckpoint(track);
+            if (n > 0 && periodic(track.at)) {
+                saveCheckpoint(track, false);
             }
             if (n > 0 && track.at < frame && secondsSince(start) > budgetSeconds) {
                 measureSteps(steps - stepsBefore, secondsSince(start));
@@ -293,13 +363,7 @@ long SceneRebuild::stepsTo(long frame) {
         if (!drawnAt(track, t)) {
             continue;
         }
-        long from = track.at;
-        if (from < 0 || from > frame) {
-            auto it = std::upper_bound(track.checkpoints.begin(), track.checkpoints.end(), frame,
-                                       [](long f, const Checkpoint& c) { return f < c.frame; });
-            from = it == track.checkpoints.begin() ? frame : std::prev(it)->frame;
-        }
-        for (long j = from; j < frame; ++j) {
+        for (long j = std::max(startFor(track, frame).frame, 0L); j < frame; ++j) {
             needed += stepFrame(track, j, true);
         }
     }
@@ -310,45 +374,34 @@ void SceneRebuild::drawn(long frame) {
     if (timeline == nullptr) {
         return;
     }
+    settingsAt = settingsAt == frame ? frame + 1 : -1;
     const double t = schedule->timeOf(frame);
     for (Track& track : tracks) {
         if (!drawnAt(track, t)) {
             continue;
         }
         track.at = track.at == frame ? frame + 1 : -1;
-        if (track.at > 0 && track.at % kCheckpointFrames == 0) {
-            saveCheckpoint(track);
+        if (periodic(track.at)) {
+            saveCheckpoint(track, false);
         }
-    }
-    if (travelAt == frame) {
-        ++travelAt;
     }
     target = -1;
-}
-
-void SceneRebuild::dropCheckpoint(Track& track, long frame) {
-    for (std::size_t i = 1; i < track.checkpoints.size(); ++i) {
-        if (track.checkpoints[i].frame == frame) {
-            bytes -= track.checkpoints[i].state.bytes;
-            track.checkpoints[i].state.release();
-            track.checkpoints.erase(track.checkpoints.begin() + static_cast<long>(i));
-            return;
-        }
-    }
 }
 
 void SceneRebuild::keep(long frame) {
     if (timeline == nullptr) {
         return;
     }
+    const double t = schedule->timeOf(std::max(frame, 0L));
     for (Track& track : tracks) {
-        if (kept >= 0 && kept != frame && kept % kCheckpointFrames != 0) {
-            dropCheckpoint(track, kept);
+        if (kept != frame) {
+            const long last = kept;
+            dropCheckpoints(track, [this, last](const Checkpoint& c) {
+                return c.frame == last && !periodic(last);
+            });
         }
-        const bool saved = std::any_of(track.checkpoints.begin(), track.checkpoints.end(),
-                                       [frame](const Checkpoint& c) { return c.frame == frame; });
-        if (frame >= 0 && !saved && track.at == frame && drawnAt(track, schedule->timeOf(frame))) {
-            saveCheckpoint(track);
+        if (frame >= 0 && track.at == frame && drawnAt(track, t)) {
+            saveCheckpoint(track, true);
         }
     }
     kept = frame;

@@ -5,7 +5,6 @@
 #include "scenes/scene_state.h"
 #include "script/timeline.h"
 
-#include <array>
 #include <cstddef>
 #include <functional>
 #include <vector>
@@ -25,7 +24,11 @@ class FrameSchedule {
     void setRange(const LoopRange& range);
     const LoopRange& range() const { return loop; }
     int fps() const { return rate; }
-    double timeOf(long frame) const;
+    double timeOf(long frame) const { return timeOf(frame, rate, loop); }
+    static double timeOf(long frame, int fps, const LoopRange& range);
+    // The first frame the loop end wraps: frames before it are the first pass.
+    long firstPassEnd() const { return firstPassEnd(rate, loop); }
+    static long firstPassEnd(int fps, const LoopRange& range);
     // Frames from a time, as a still at that time is numbered.
     long frameAt(double time) const;
     void levelsAt(long frame, float& bass, float& treble);
@@ -38,12 +41,16 @@ class FrameSchedule {
     std::vector<float> trebleLevels;
 };
 
-// Brings the timeline's simulated scenes to the state they would have in a run
-// that drew every frame from 0 at the schedule's rate, by stepping only the
-// scenes drawn at the wanted frame, from their own last known state or the
-// nearest checkpoint before it, without drawing anything. Checkpoints are
-// taken every kCheckpointFrames of a scene's own steps while a run draws or
-// rebuilds, within kBudgetBytes. The wandering overlays are replayed too.
+// Brings the timeline's scenes and the overlays to the state frame k finds in
+// a run that drew every frame from 0 at the schedule's rate, without drawing:
+// - what the entries leave in a scene for later frames (a palette kept when
+//   the next entry gives none, the smoke's values) and the wandering
+//   overlays' motion are cheap, and are replayed frame by frame from 0;
+// - the simulated scenes drawn at k are stepped from the nearest state known
+//   before k: their live state or a checkpoint. Checkpoints are taken every
+//   kCheckpointFrames of the first pass (where seeks land) while a run draws
+//   or rebuilds, within kBudgetBytes, and beside them the copy of a frame
+//   drawn again and again (paused, editing), whatever the budget.
 class SceneRebuild {
   public:
     static constexpr long kCheckpointFrames = 120;
@@ -52,12 +59,13 @@ class SceneRebuild {
     // Right after Timeline::init and before any frame is drawn: the scenes'
     // fresh state is kept as frame 0's.
     void init(Timeline& timeline, OverlayManager& overlays, FrameSchedule& schedule);
-    // A run that starts at `frame` with fresh scenes.
+    // A run whose simulations start at `frame` from their fresh state.
     void restart(long frame);
-    // After the script's entries changed: whatever they no longer produce goes.
+    // After the script's entries or the schedule's loop range changed: the
+    // states that no longer hold go, from the first frame the change steps
+    // differently; those before it stay.
     void scheduleChanged();
-    // Steps towards the state before frame k for every simulated scene drawn
-    // at k and replays the overlays' motion. True once there; false when
+    // Steps towards the state before frame k. True once there; false when
     // `budgetSeconds` ran out first (the next call goes on from there).
     bool bringTo(long frame, double budgetSeconds);
     // Frame k has been drawn from the state bringTo(k) left.
@@ -85,24 +93,34 @@ class SceneRebuild {
         IScene* scene = nullptr;
         long at = 0; // the state is the one before this frame; -1 when unknown
         std::vector<Checkpoint> checkpoints; // by frame; the first is the fresh state
-        std::vector<std::array<double, 4>> entries;
+        std::vector<ActiveScene> entries;    // the scene's entries as last seen
+    };
+    // Where a track's steps towards a frame begin: its live state (no
+    // checkpoint) or a checkpoint; frame -1 when there is none.
+    struct Start {
+        long frame = -1;
+        const Checkpoint* checkpoint = nullptr;
     };
 
     bool drawnAt(const Track& track, double time) const;
+    Start startFor(const Track& track, long frame) const;
     int stepFrame(Track& track, long frame, bool count);
-    void restoreBefore(Track& track, long frame);
-    void saveCheckpoint(Track& track);
-    void dropCheckpoint(Track& track, long frame);
+    bool periodic(long frame) const;
+    void saveCheckpoint(Track& track, bool always);
+    void dropCheckpoints(Track& track, const std::function<bool(const Checkpoint&)>& drop);
+    long firstChange(const Track& track, const LoopRange& before) const;
+    void replaySettings(long frame);
     void measureSteps(long count, double seconds);
-    std::vector<std::array<double, 4>> entriesOf(const IScene* scene) const;
+    std::vector<ActiveScene> entriesOf(const IScene* scene) const;
 
     Timeline* timeline = nullptr;
     OverlayManager* overlays = nullptr;
     FrameSchedule* schedule = nullptr;
+    LoopRange range; // the schedule's, as last seen
     std::vector<Track> tracks;
     long origin = 0;
     long kept = -1;
-    long travelAt = 0;
+    long settingsAt = -1; // the replayed settings and overlays are those before this frame
     long target = -1;
     long stepsNeeded = 0;
     long stepsDone = 0;

@@ -1,6 +1,7 @@
 #include "script/script.h"
 
 #include "base/log.h"
+#include "base/regular_file.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -210,7 +211,7 @@ bool Script::namesEntry(const char* line) {
 }
 
 bool Script::load(const char* path, DemoScript& script, int* rejectedLines) {
-    std::FILE* file = std::fopen(path, "rb");
+    std::FILE* file = openRegularFile(path);
     if (file == nullptr) {
         logLine(stderr, "[Script] cannot open: %s\n", path);
         return false;

@@ -1,6 +1,7 @@
 #include "script/script_reload.h"
 
 #include "base/log.h"
+#include "base/regular_file.h"
 #include "render/texture.h"
 
 #include <algorithm>
@@ -93,25 +94,23 @@ bool readScriptUpdate(const char* path, const std::function<bool(const char*)>& 
     // One read, at most one byte past the limit: the checks below and the
     // parser see the same save, and a file that grew meanwhile is refused
     // rather than read whole.
-    std::FILE* file = std::fopen(path, "rb");
+    bool notRegular = false;
+    std::FILE* file = openRegularFile(path, &notRegular);
+    if (notRegular) {
+        // A folder would parse as an empty script; a FIFO would wait for a writer.
+        logLine(stderr, "[Reload] %s is not a file; keeping the last good script\n", path);
+        return false;
+    }
     if (file == nullptr) {
         logLine(stderr, "[Reload] cannot read %s: %s; keeping the last good script\n", path,
                 std::strerror(errno));
         return false;
     }
-    // A folder opens too; the parser would read it as an empty script.
     struct stat st {};
-    const bool regular = ::fstat(fileno(file), &st) == 0 && S_ISREG(st.st_mode);
-    std::string bytes;
-    if (regular) {
-        bytes.resize(kMaxScriptBytes + 1);
-        bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
-    }
+    ::fstat(fileno(file), &st);
+    std::string bytes(kMaxScriptBytes + 1, '\0');
+    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
     std::fclose(file);
-    if (!regular) {
-        logLine(stderr, "[Reload] %s is not a file; keeping the last good script\n", path);
-        return false;
-    }
     if (bytes.empty()) {
         logLine(stderr, "[Reload] %s is empty; keeping the last good script\n", path);
         return false;

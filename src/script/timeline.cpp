@@ -62,6 +62,15 @@ float sceneAlpha(const ActiveScene& a, double time) {
     return alpha;
 }
 
+bool sceneDrawn(const ActiveScene& a, double time) {
+    return a.scene != nullptr && isActive(a, time) && sceneAlpha(a, time) > 0.0f;
+}
+
+void applySettings(const ActiveScene& a) {
+    a.scene->setPalette(a.hasPalette, a.palette.low, a.palette.mid, a.palette.high);
+    a.scene->setSmokeParams(a.hasSmokeParams, a.cam, a.fov, a.lightDir, a.shadow, a.lightPow);
+}
+
 IScene* Timeline::find(const char* name) {
     if (name == nullptr) {
         return nullptr;
@@ -87,13 +96,9 @@ IScene* Timeline::find(const char* name) {
 }
 
 void Timeline::init(int width, int height, const DemoScript& script) {
-    fluid.init(width, height);
-    rd2.init(width, height);
-    road.init(width, height);
-    bloodcells.init(width, height);
-    dblobs.init(width, height);
-    smoke.init(width, height);
-    blittertornado.init(width, height);
+    for (IScene* scene : scenes()) {
+        scene->init(width, height);
+    }
 
     active.clear();
     update(script);
@@ -128,13 +133,9 @@ void Timeline::update(const DemoScript& script) {
 }
 
 void Timeline::setAudio(double time, float bass, float treble) {
-    fluid.setAudio(bass, treble);
-    rd2.setAudio(bass, treble);
-    road.setAudio(bass, treble);
-    bloodcells.setAudio(bass, treble);
-    dblobs.setAudio(bass, treble);
-    smoke.setAudio(bass, treble);
-    blittertornado.setAudio(bass, treble);
+    for (IScene* scene : scenes()) {
+        scene->setAudio(bass, treble);
+    }
 
     for (const ActiveScene& a : active) {
         if (a.scene != nullptr && isActive(a, time)) {
@@ -145,18 +146,13 @@ void Timeline::setAudio(double time, float bass, float treble) {
 
 void Timeline::render(double time) {
     forEachDrawn(time, [time](const ActiveScene& a) {
-        a.scene->setPalette(a.hasPalette, a.palette.low, a.palette.mid, a.palette.high);
-        a.scene->setSmokeParams(a.hasSmokeParams, a.cam, a.fov, a.lightDir, a.shadow, a.lightPow);
+        applySettings(a);
         a.scene->render(time, time - a.start, sceneAlpha(a, time));
     });
 }
 
 void Timeline::release() {
-    fluid.release();
-    rd2.release();
-    road.release();
-    bloodcells.release();
-    dblobs.release();
-    smoke.release();
-    blittertornado.release();
+    for (IScene* scene : scenes()) {
+        scene->release();
+    }
 }

@@ -9,6 +9,7 @@
 #include "scenes/smoke_scene.h"
 #include "script/script.h"
 
+#include <array>
 #include <vector>
 
 // One scheduled scene, copied from a scene entry and matched to it by id.
@@ -32,6 +33,10 @@ struct ActiveScene {
 // Fade factor of a scheduled scene at a demo time, from its ramps, clamped to
 // 0..1; meaningful while start <= time <= end.
 float sceneAlpha(const ActiveScene& a, double time);
+// Whether the entry draws its scene at `time`: active, with a scene and a fade above 0.
+bool sceneDrawn(const ActiveScene& a, double time);
+// The entry's palette and smoke values handed to its scene, as before each draw.
+void applySettings(const ActiveScene& a);
 
 class Timeline {
   public:
@@ -52,13 +57,15 @@ class Timeline {
     void release();
 
     IScene* find(const char* name);
+    // The seven scenes in member order.
+    std::array<IScene*, 7> scenes() {
+        return {&fluid, &rd2, &road, &bloodcells, &dblobs, &smoke, &blittertornado};
+    }
 
-    // The entries render() draws at `time`, in the order it draws them: active,
-    // with a scene and a fade above 0.
+    // The entries render() draws at `time`, in the order it draws them.
     template <typename F> void forEachDrawn(double time, F&& f) const {
         for (const ActiveScene& a : active) {
-            if (a.scene != nullptr && a.start <= time && time <= a.end &&
-                sceneAlpha(a, time) > 0.0f) {
+            if (sceneDrawn(a, time)) {
                 f(a);
             }
         }

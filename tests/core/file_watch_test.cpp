@@ -128,6 +128,8 @@ TEST(FileWatch, WithoutInotifyWatchesItSaysSoOnceAndLooksAtTheFile) {
 
     writeFile(path, "fps 50\n"); // the same size
     std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    EXPECT_FALSE(watch.poll()); // seen once: it may still be being written
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
     EXPECT_TRUE(watch.poll());
     std::this_thread::sleep_for(std::chrono::milliseconds(600));
     EXPECT_FALSE(watch.poll());
@@ -193,4 +195,68 @@ TEST(FileWatch, TwoSpellingsOfOneFolderAreOne) {
     EXPECT_TRUE(watch.poll());
     writeFile(t.dir + "/b.txt", "fps 50\n");
     EXPECT_TRUE(watch.poll());
+}
+
+// Whatever is replaced on the way to the file, at any level, the next save
+// of the file the path now names is seen, and only that one.
+TEST(FileWatch, FollowsThePathWhereverItIsReplaced) {
+    TempFolder t;
+    const std::string& dir = t.dir;
+    for (const char* d : {"/v1", "/v2", "/proj", "/proj/s", "/proj.new", "/proj.new/s", "/real"}) {
+        ASSERT_EQ(mkdir((dir + d).c_str(), 0755), 0);
+    }
+    for (const char* f : {"/v1/demo.txt", "/v2/demo.txt", "/proj/s/demo.txt",
+                          "/proj.new/s/demo.txt", "/real/demo.txt", "/demo.txt"}) {
+        writeFile(dir + f, "fps 60\n");
+    }
+    // Each replacement as a tool makes it: the new name made aside, renamed over.
+    const auto linkOver = [&](const char* target, const std::string& at) {
+        ASSERT_EQ(symlink(target, (dir + "/new").c_str()), 0);
+        ASSERT_EQ(std::rename((dir + "/new").c_str(), at.c_str()), 0);
+    };
+
+    ASSERT_EQ(symlink("v1", (dir + "/current").c_str()), 0);
+    FileWatch folderLink;
+    folderLink.start(dir + "/current/demo.txt");
+    linkOver("v2", dir + "/current"); // ln -sfn v2 current
+    EXPECT_TRUE(folderLink.poll());
+    writeFile(dir + "/v1/demo.txt", "fps 50\n");
+    EXPECT_FALSE(folderLink.poll());
+    writeFile(dir + "/v2/demo.txt", "fps 50\n");
+    EXPECT_TRUE(folderLink.poll());
+
+    FileWatch grandparent;
+    grandparent.start(dir + "/proj/s/demo.txt");
+    ASSERT_EQ(std::rename((dir + "/proj").c_str(), (dir + "/proj.old").c_str()), 0);
+    ASSERT_EQ(std::rename((dir + "/proj.new").c_str(), (dir + "/proj").c_str()), 0);
+    EXPECT_TRUE(grandparent.poll());
+    writeFile(dir + "/proj.old/s/demo.txt", "fps 50\n");
+    EXPECT_FALSE(grandparent.poll());
+    writeFile(dir + "/proj/s/demo.txt", "fps 50\n");
+    EXPECT_TRUE(grandparent.poll());
+
+    FileWatch fileToLink;
+    fileToLink.start(dir + "/demo.txt");
+    linkOver("real/demo.txt", dir + "/demo.txt");
+    EXPECT_TRUE(fileToLink.poll());
+    writeFile(dir + "/real/demo.txt", "fps 50\n");
+    EXPECT_TRUE(fileToLink.poll());
+}
+
+// A save written in pieces is reported once its writer is done with it.
+TEST(FileWatch, AFileStillBeingWrittenIsWaitedFor) {
+    TempFolder t;
+    const std::string path = t.dir + "/demo.txt";
+    FileWatch watch;
+    watch.start(path);
+    std::FILE* f = std::fopen(path.c_str(), "w"); // a new file
+    ASSERT_NE(f, nullptr);
+    std::fputs("fps 60\n", f);
+    std::fflush(f);
+    watch.poll();
+    EXPECT_TRUE(watch.beingWritten());
+    std::fputs("scene road 0 600 0 0\n", f);
+    std::fclose(f);
+    EXPECT_TRUE(watch.poll());
+    EXPECT_FALSE(watch.beingWritten());
 }

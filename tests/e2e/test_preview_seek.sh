@@ -2,7 +2,8 @@
 # Seeks in the live preview show what a viewer sees: into the fluid, forward
 # into the tornado and back into the fluid, the canvas of every frame a seek
 # lands on (--stills) equals quex_capture's at the same frame, whose scenes
-# are simulated from 0.
+# are simulated from 0. A seek undone before its rebuild ends leaves nothing
+# to wait for.
 set -uo pipefail
 source "$(dirname "$0")/lib.sh"
 in_xvfb "$@"
@@ -42,6 +43,23 @@ xdotool key --window "$window" Right
 wait_until 60 still_in 3200 4148 || fail "no still in the tornado"
 xdotool key --window "$window" shift+Left shift+Left shift+Left shift+Left shift+Left shift+Left
 wait_until 120 still_in 1338 2294 "$first" || fail "no still back in the fluid"
+
+# Paused, a seek into a long rebuild and, before it ends, back to the frame on
+# screen: nothing is left to wait for, so the preview says paused at once and
+# plays on with Space.
+title() { xdotool getwindowname "$window"; }
+title_has() { title | grep -q "$1"; }
+title_time() { title | sed -n 's/^quex_preview  \([0-9.]*\) s .*/\1/p'; }
+title_moved() { [[ "$(title_time)" != "$1" ]] && ! title_has rebuilding; }
+xdotool key --window "$window" space
+wait_until 10 title_has paused || fail "Space did not pause: $(title)"
+xdotool key --window "$window" shift+Right
+sleep 0.5
+xdotool key --window "$window" shift+Left
+wait_until 5 title_has '  paused$' || fail "still waiting after going back: $(title)"
+paused_at=$(title_time)
+xdotool key --window "$window" space
+wait_until 10 title_moved "$paused_at" || fail "Space did not play on from $paused_at: $(title)"
 quit_with_escape "$pid" 30
 [[ "$EXIT_CODE" == 0 ]] || fail "exit code $EXIT_CODE after Escape"
 grep -q '^\[Preview\] 25.000 s rebuilt in ' "$work/stderr" || fail "no rebuild line: $(cat "$work/stderr")"

@@ -1,10 +1,16 @@
 #include "script/script_reload.h"
 #include "support/stderr_capture.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <string>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -116,6 +122,30 @@ TEST(ScriptReload, KeepsTheLastGoodScriptWhenTheFileCannotBeUsed) {
     DemoScript untouched;
     StderrCapture quiet;
     EXPECT_FALSE(readScriptUpdate("/tmp", anyScene, untouched)) << "a folder";
+    // A FIFO is refused at once, not waited on until a writer comes (one
+    // comes after 5 s, so that a reader that waits does not wait for ever).
+    unlink(path.c_str());
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    std::mutex mutex;
+    std::condition_variable done;
+    bool returned = false;
+    bool writerCame = false;
+    std::thread writer([&] {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (!done.wait_for(lock, std::chrono::seconds(5), [&] { return returned; })) {
+            writerCame = true;
+            close(open(path.c_str(), O_WRONLY | O_NONBLOCK));
+        }
+    });
+    EXPECT_FALSE(readScriptUpdate(path.c_str(), anyScene, untouched)) << "a FIFO";
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        EXPECT_FALSE(writerCame) << "the FIFO was waited on";
+        returned = true;
+    }
+    done.notify_one();
+    writer.join();
+    unlink(path.c_str());
 
     write("fps 50\r\nscene rd2 0 100 0 0\r\n");
     DemoScript script = good;
