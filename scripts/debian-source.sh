@@ -190,6 +190,32 @@ component_source() {
     "Debian source package $2 $version, built here from source: $3" "${4:-}" >>"$components.new"
 }
 
+# Every file that the compilers' dependency files in the build folders given
+# name (the sources compiled and the headers they included), as real paths.
+included_files() {
+  local dir
+  for dir in "$@"; do
+    find "$dir" \( -name '*.d' -o -name '*.Plo' \) -exec cat {} + | tr ' \\' '\n\n' |
+      sed 's/:$//; /^$/d' | (cd "$dir" && xargs -r realpath -m --)
+  done | sort -u
+}
+
+# The files of dependency NAME's source package that its build compiled, as
+# the notices' "files:" parts (a header the build copied counts as its
+# source). Paths are matched by what follows src/NAME/tree/ or build/NAME/:
+# a build folder copied from elsewhere names the folders it was built in.
+compiled_parts() {
+  local name=$1 file part
+  included_files "$deps/build/$name" | while read -r file; do
+    case $file in
+      */src/"$name"/tree/*) part=${file##*/src/"$name"/tree/} ;;
+      */build/"$name"/*) part=${file##*/build/"$name"/} ;;
+      *) continue ;;
+    esac
+    if [[ -f $deps/src/$name/tree/$part ]]; then echo "files:$part"; fi
+  done | sort -u | paste -sd ' '
+}
+
 # What the installed package owning FILE put in: NAME FILE HOW [PARTS].
 component_of() {
   local package version
