@@ -20,9 +20,16 @@ target_include_directories(stb_image SYSTEM PUBLIC ${QUEX_HOST_HEADERS})
 
 # WebGL 2 only: the demo needs OpenGL ES 3.0. No threads, so any static web
 # server will do (no cross-origin isolation headers).
+# Hardened as far as this Emscripten (Debian's 3.1.6) allows: every move of
+# the stack pointer is checked against the stack's end (STACK_OVERFLOW_CHECK=2),
+# so an overflow aborts rather than writing over the static data below the
+# stack. WebAssembly itself keeps code and return addresses out of the memory
+# a program writes, and checks the type of every indirect call. There is no
+# more: the C library has no fortified calls, and -fstack-protector needs a
+# guard that this version's C library lacks.
 set(QUEX_WEB_LINK_OPTIONS
     -sUSE_GLFW=3 -sMIN_WEBGL_VERSION=2 -sMAX_WEBGL_VERSION=2 -sALLOW_MEMORY_GROWTH=1
-    -sENVIRONMENT=web -sEXPORTED_FUNCTIONS=_malloc,_free --no-entry)
+    -sSTACK_OVERFLOW_CHECK=2 -sENVIRONMENT=web -sEXPORTED_FUNCTIONS=_malloc,_free --no-entry)
 
 include(${CMAKE_SOURCE_DIR}/cmake/floors.cmake)
 add_library(quex_web_deps INTERFACE)

@@ -138,6 +138,7 @@ def main():
         return name
 
     sections, index = [], []
+    shown = {}  # copyright text -> the heading that shows it
     for number, (name, version, path, how, used) in enumerate(rows, 1):
         with open(path, encoding="utf-8") as f:
             text, licences = select(f.read(), used)
@@ -148,10 +149,14 @@ def main():
         texts = ", ".join("LICENSES/" + f for f in sorted(set(files))) or "in the copyright file below"
         source = "Debian's copyright file for it" + (
             ", the parts that apply:" if any(w.startswith("files:") for w in used) else ":")
+        body = ["", text.rstrip("\n"), ""]
+        if text in shown:  # two packages of one source share their copyright file
+            source, body = "Debian's copyright file for it: the same as under %s above." % shown[text], [""]
+        shown.setdefault(text, heading)
         lines = [heading] + [textwrap.fill(t, 78, initial_indent="   ", subsequent_indent="   ",
                                            break_on_hyphens=False, break_long_words=False)
                              for t in (how, "Licence texts: " + texts, source)]
-        sections.append("\n".join([rule] + lines + [rule, "", text.rstrip("\n"), ""]))
+        sections.append("\n".join([rule] + lines + [rule] + body))
 
     intro = [title, "",
              "quex_invi's own code is under the MIT licence: see LICENSE.txt. It is built",

@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """scripts/third_party_notices.py on a small machine-readable copyright file:
-the parts that apply to the files used, the system's licence text for a
-common licence and the file's own text for another; and a release with a
-missing copyright file must fail."""
+the parts that apply to the files used, shown once for two components that
+share it, the system's licence text for a common licence and the file's own
+text for another; and a release with a missing copyright file must fail."""
 import os
 import subprocess
 import sys
@@ -45,6 +45,7 @@ def main():
         components = os.path.join(tmp, "components.tsv")
         with open(components, "w") as f:
             f.write("demo\t1.0-1\t%s\tbuilt in\tfiles:src/\n" % copyright_file)
+            f.write("demo-extra\t1.0-1\t%s\talso built in\tfiles:src/\n" % copyright_file)
         out = os.path.join(tmp, "out")
         result = run(components, out)
         if result.returncode != 0:
@@ -53,6 +54,8 @@ def main():
         licences = sorted(os.listdir(os.path.join(out, "LICENSES")))
         if "1. demo 1.0-1" not in notices or "Someone Else" in notices:
             failures.append("the notice is not the heading and the parts for src/")
+        if notices.count("2021 A Third") != 1 or "the same as under 1. demo 1.0-1 above" not in notices:
+            failures.append("a copyright file two components share is not shown once")
         if licences != ["LGPL-2.1.txt", "Zlib.txt"]:
             failures.append("licences %s, not LGPL-2.1 and Zlib" % licences)
         elif open(os.path.join(out, "LICENSES", "Zlib.txt")).read() != \
