@@ -5,7 +5,10 @@ an empty cache, what the page showed on the way and the bytes on the wire
 until then; then, after a click, how long until the first frame and until the
 music plays.
 
-    benchmarks/web_load.py SITE_DIR [MBIT_PER_SECOND] [RUNS]     (default 10, 3)
+    benchmarks/web_load.py SITE_DIR [MBIT_PER_SECOND] [RUNS] [QUERY]     (default 10, 3, none)
+
+QUERY is added to the page's address (?start=10 starts in the road scene,
+whose frames come quickly even without a GPU; from 0 the smoke's do not).
 """
 
 import os
@@ -78,10 +81,11 @@ def main():
     site = sys.argv[1]
     mbit = float(sys.argv[2]) if len(sys.argv) > 2 else 10.0
     runs = int(sys.argv[3]) if len(sys.argv) > 3 else 3
+    query = sys.argv[4] if len(sys.argv) > 4 else ""
     server = Server(site)
     try:
         for _ in range(runs):
-            ready, seen, wire, lit, playing = load(server.url + "index.html", mbit)
+            ready, seen, wire, lit, playing = load(server.url + "index.html" + query, mbit)
             print("%s s to the start screen at %g Mbit/s, %d bytes on the wire by then; "
                   "after the click: first frame %s s, music playing %s s" %
                   ("%.2f" % ready if ready else "never", mbit, wire,

@@ -1,11 +1,15 @@
 #!/usr/bin/env python3
-"""The browser build end to end in headless Chromium: the start screen, the
-click that starts the demo with its sound, frames in the smoke and road
-scenes, P, Escape and a second start, the road's colours against a native
-capture, and nothing in the console but tagged log lines and no WebGL error;
-then the page's troubles: a missing or damaged program and no WebGL 2 said on
-the page, a lost WebGL context, a run ended in a hidden tab, a portrait
-viewport.
+"""The browser build end to end in headless Chromium, every page served under
+the Content-Security-Policy the README gives: the start screen, the click
+that starts the demo with its sound, frames in the smoke and road scenes, P,
+Escape and a second start, the road's colours against a native capture, and
+nothing in the console but tagged log lines and no WebGL error; then the
+page's failures, each said on the page and kept (a missing, damaged or
+truncated program or quex_invi.js, a server that sends nothing, a policy that
+blocks the program, no music, no WebGL 2); then its troubles: five starts
+from the keyboard that leave nothing behind, a suspended sound, a lost WebGL
+context, a failed start, a run ended in a hidden tab, a portrait viewport,
+and music that arrives more slowly than it plays.
 
     tests/web/page_test.py SITE_DIR QUEX_CAPTURE [PART...]
 
@@ -270,6 +274,13 @@ def failures_said(site):
                       "%s is said on the page and logged (%s; %s)" % (case, said, logged[:1]))
             finally:
                 server.close()
+
+        # The policy these tests serve the page under is the one the README
+        # gives hosts.
+        readme = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
+                              "README.md")
+        with open(readme, encoding="utf-8") as f:
+            check(POLICY in f.read(), "the README gives the policy the page is tested under")
 
         # Without its music the demo starts, and says it plays without it.
         os.remove(os.path.join(work, music_file(site)))
