@@ -259,7 +259,7 @@
   // line), handed to the program as it arrives, which plays it as far as it
   // has come. A download that breaks off goes on from where it stopped.
   const music = {total: Number(build.musicBytes) || 0, received: 0, pending: [], begun: false,
-                 playable: false, gone: "", staging: 0};
+                 playable: false, gone: "", late: false, staging: 0};
 
   function musicPiece(chunk, at) {
     if (!programReady) {
@@ -348,6 +348,12 @@
                      "; trying again" + detailOf(error.detail || error.text));
         if (running) {
           tell("The music's download stalled; the page is trying again.");
+        } else if (!music.playable && !music.late) {
+          // No one waits at the start screen for it: a start plays without it.
+          music.late = true;
+          tell("The music has not come yet (its download stalled); the demo can start without " +
+               "it, and a later start may have it.");
+          becomeReady();
         }
         await new Promise((resolve) => setTimeout(resolve, 1000 * tries));
       }
@@ -373,20 +379,23 @@
   // Full screen comes with a run: asked for on its click, left when it ends
   // (also when the answer comes after the end). Leaving it ends only a run
   // that went full screen: the exit that ended the run before can land after
-  // the next click.
+  // the next click, so a request waits for the exit before it.
   let wentFullscreen = false;
   let fullscreenAsked = null;
+  let fullscreenLeft = Promise.resolve();
   function enterFullscreen() {
-    wentFullscreen = Boolean(document.fullscreenElement);
+    wentFullscreen = false;
     const root = document.documentElement;
-    if (wentFullscreen || !root.requestFullscreen) {
+    if (!root.requestFullscreen) {
       return;
     }
-    const asked = fullscreenAsked = root.requestFullscreen().then(() => {
+    const asked = fullscreenAsked = fullscreenLeft.then(() => {
+      return document.fullscreenElement ? null : root.requestFullscreen();
+    }).then(() => {
       if (asked === fullscreenAsked && running) {
-        wentFullscreen = true;
-      } else {
-        leaveFullscreen();
+        wentFullscreen = Boolean(document.fullscreenElement);
+      } else if (!fullscreenAsked) {
+        leaveFullscreen();  // the run ended before the answer came
       }
     }, () => {});
   }
@@ -394,7 +403,7 @@
     wentFullscreen = false;
     fullscreenAsked = null;
     if (document.fullscreenElement && document.exitFullscreen) {
-      document.exitFullscreen().catch(() => {});
+      fullscreenLeft = document.exitFullscreen().catch(() => {});
     }
   }
 
@@ -422,10 +431,10 @@
     play.focus();
   }
 
-  // The program runs and the music can be played from (or is gone): a start
-  // plays at once.
+  // The program runs and the music can be played from (or is gone, or late):
+  // a start plays at once.
   function becomeReady() {
-    if (ready || failed || !programReady || !(music.playable || music.gone)) {
+    if (ready || failed || !programReady || !(music.playable || music.gone || music.late)) {
       return;
     }
     ready = true;
