@@ -116,9 +116,9 @@ class QuietHandler(http.server.SimpleHTTPRequestHandler):
 
     def copyfile(self, source, target):
         rate = self.server.slow.get(self._name())
-        if not rate:
-            return super().copyfile(source, target)
         try:
+            if not rate:
+                return super().copyfile(source, target)
             while not self.server.closing.is_set():
                 chunk = source.read(max(1, rate // 10))
                 if not chunk:
@@ -127,7 +127,7 @@ class QuietHandler(http.server.SimpleHTTPRequestHandler):
                 target.flush()
                 time.sleep(0.1)
         except ConnectionError:
-            pass  # the browser went away
+            pass  # the browser went away, or stopped the download
 
 
 class Server:
