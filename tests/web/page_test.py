@@ -372,6 +372,13 @@ def troubles(site):
         browser.js("Module.quexSound.context.suspend()")
         check(browser.wait_for("Module.quexSound.context.state === 'running'", 5) is not None,
               "a suspended sound context is resumed")
+        # One the browser will not resume is said.
+        browser.js("const context = Module.quexSound.context;"
+                   " context.resume = () => Promise.resolve(); context.suspend()")
+        check(browser.wait_for("document.getElementById('notice').textContent"
+                               ".includes('stopped the demo\\'s sound')", 5) is not None,
+              "a sound context that stays suspended is said")
+        browser.js("delete Module.quexSound.context.resume; Module.quexSound.context.resume()")
         # Portrait: the picture keeps 16:9 between black bars above and below.
         browser.call("Emulation.setDeviceMetricsOverride",
                      {"width": 360, "height": 640, "deviceScaleFactor": 1, "mobile": False})
