@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Builds the browser version with Emscripten into BUILD_DIR/site: index.html,
-# quex_invi.js and quex_invi.wasm, which any static web server can serve.
+# Builds the browser version with Emscripten into BUILD_DIR/site: the page
+# (index.html, page.js, page.css), the program (quex_invi.js, quex_invi.wasm),
+# the sound worklet (worklet.js) and the music (tune.<hash>.mp3), which any
+# static web server can serve.
 # zlib and mpg123 are built with emcc from Debian's source packages (the
 # ports that come with Emscripten would need the network) and cached
 # under the build folder, so only the first run pays for them.

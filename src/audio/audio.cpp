@@ -102,12 +102,22 @@ bool Audio::loadFile(const char* path) {
 }
 
 bool Audio::loadMemory(const void* bytes, std::size_t size) {
+    return loadStream([&](Mp3Stream& decoder) { return decoder.open(bytes, size); },
+                      "[Audio] failed to decode from memory\n");
+}
+
+bool Audio::loadArriving(const ArrivingBytes& bytes) {
+    return loadStream([&](Mp3Stream& decoder) { return decoder.open(bytes); },
+                      "[Audio] failed to decode the music as it arrives\n");
+}
+
+template <typename Open> bool Audio::loadStream(Open open, const char* failure) {
     unload();
     if (!setUpEngine()) {
         return false;
     }
-    if (!state->decoder.open(bytes, size)) {
-        logLine(stderr, "[Audio] failed to decode from memory\n");
+    if (!open(state->decoder)) {
+        logLine(stderr, "%s", failure);
         return false;
     }
     state->decoderReady = true;

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <memory>
 
+class ArrivingBytes;
+
 // Where the music is being heard: a time inside the track, how many times it
 // has flowed from its end into the loop start to get there, how long the
 // device has been past the end of what it was handed (it plays silence, or
@@ -29,6 +31,9 @@ class Audio {
     bool loadFile(const char* path);
     // The bytes must stay valid while the sound exists (they are not copied).
     bool loadMemory(const void* bytes, std::size_t size);
+    // Music still arriving (a download) plays as far as it has come; false
+    // until its format can be read.
+    bool loadArriving(const ArrivingBytes& bytes);
     void play();
     void pause();
     void resume();
@@ -67,6 +72,8 @@ class Audio {
   private:
     bool setUpEngine();
     void setUpTap();
+    // A load through the decoder, opened by `open`.
+    template <typename Open> bool loadStream(Open open, const char* failure);
 
     std::unique_ptr<Block> state;
     bool paused = false;

@@ -207,11 +207,12 @@ void Sound::seekSource(std::uint64_t frame) {
 
 // One run of consecutive source frames; at the source's end the next run
 // starts at the loop start, so the end flows straight into it. Nothing when
-// the source gives nothing even from there.
+// the source gives nothing even from there, or its bytes have not come yet
+// (a download), which is no end: the music waits there for them.
 std::size_t Sound::readChunk(float* out, std::size_t frames) {
     chunkFirst = sourcePosition;
     std::size_t n = readSource(out, frames);
-    if (n == 0) {
+    if (n == 0 && (stream == nullptr || !stream->starved())) {
         seekSource(loopStart.load(std::memory_order_acquire));
         chunkFirst = sourcePosition;
         n = readSource(out, frames);
@@ -225,7 +226,7 @@ const float* Sound::nextFrame(std::uint64_t& frame) {
         chunkFrames = readChunk(chunk.data(), kChunkFrames);
         chunkPosition = 0;
         if (chunkFrames == 0) {
-            // Nothing to play at all: hold silence.
+            // Nothing to play: hold silence where the music stands.
             std::fill(chunk.begin(), chunk.begin() + channels, 0.0f);
             frame = chunkFirst;
             return chunk.data();

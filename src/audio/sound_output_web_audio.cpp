@@ -10,10 +10,11 @@
 // asked, plus the context's own (baseLatency, outputLatency). Frames it had
 // to play as silence because the main thread was busy are counted
 // (`missedFrames`); what follows from them is the demo clock's to decide, as
-// on the desktop. Where there is no worklet (pages not served from a secure
-// origin) a script processor pulls the music on the main thread instead. A
-// context made outside a click may start suspended; it is resumed at once and
-// plays as soon as the browser allows.
+// on the desktop. The worklet's code is a file beside the page; where there
+// is no worklet (pages not served from a secure origin), or its file does not
+// load, a script processor pulls the music on the main thread instead. A
+// context the browser suspends is resumed, and sound that cannot be had is
+// said by the page (Module.onSoundLost).
 
 namespace {
 
@@ -30,14 +31,18 @@ extern "C" EMSCRIPTEN_KEEPALIVE void quex_sound_fill(SoundOutput* output, float*
 
 // clang-format off
 EM_JS(int, webAudioOpen, (int rate, int channels, int queuedFrames, void* output), {
+    // Sound that will not be heard, said by the page.
+    const lost = (text, detail) => {
+        if (Module.onSoundLost) {
+            Module.onSoundLost(text, detail);
+        }
+    };
     const Context = globalThis.AudioContext || globalThis.webkitAudioContext;
-    if (!Context) {
-        return 0;
-    }
     let context;
     try {
         context = new Context({sampleRate: rate, latencyHint: "interactive"});
     } catch (error) {
+        lost("This browser gives the demo no sound (no Web Audio).", String(error));
         return 0;
     }
     // `held`: the frames queued ahead of the output at the last fill, and the
@@ -63,100 +68,12 @@ EM_JS(int, webAudioOpen, (int rate, int channels, int queuedFrames, void* output
         sound.node = node;
     };
     Module.quexSound = sound;
-    if (context.audioWorklet && globalThis.AudioWorkletNode) {
-        const processor = `
-            class QuexOutput extends AudioWorkletProcessor {
-                constructor(options) {
-                    super();
-                    this.channels = options.processorOptions.channels;
-                    this.target = options.processorOptions.queued;
-                    this.chunks = [];
-                    this.offset = 0;
-                    this.queued = 0;
-                    this.asked = false;
-                    this.started = false;
-                    this.missed = 0;
-                    this.port.onmessage = (event) => {
-                        this.chunks.push(event.data);
-                        this.queued += event.data.length / this.channels;
-                        this.asked = false;
-                    };
-                    this.ask();
-                }
-                ask() {
-                    if (!this.asked && this.queued < this.target) {
-                        this.asked = true;
-                        this.port.postMessage({frames: this.target - this.queued,
-                                               missed: this.missed, queued: this.queued,
-                                               at: currentFrame});
-                        this.missed = 0;
-                    }
-                }
-                process(inputs, outputs) {
-                    const out = outputs[0];
-                    const frames = out[0].length;
-                    let done = 0;
-                    while (done < frames && this.chunks.length > 0) {
-                        const chunk = this.chunks[0];
-                        const n = Math.min(frames - done, chunk.length / this.channels - this.offset);
-                        for (let c = 0; c < out.length; ++c) {
-                            const from = Math.min(c, this.channels - 1);
-                            for (let i = 0; i < n; ++i) {
-                                out[c][done + i] = chunk[(this.offset + i) * this.channels + from];
-                            }
-                        }
-                        done += n;
-                        this.offset += n;
-                        this.queued -= n;
-                        if (this.offset * this.channels >= chunk.length) {
-                            this.chunks.shift();
-                            this.offset = 0;
-                        }
-                    }
-                    if (done > 0) {
-                        this.started = true;
-                    }
-                    if (this.started) {
-                        // A block that ran dry half-way misses the rest.
-                        this.missed += frames - done;
-                    }
-                    this.ask();
-                    return true;
-                }
-            }
-            registerProcessor("quex-output", QuexOutput);`;
-        const url = URL.createObjectURL(new Blob([processor], {type: "text/javascript"}));
-        // A module load can be aborted, by a context closed under it or by the
-        // browser itself: the first is no fault, the second is tried again.
-        const load = (tries) => context.audioWorklet.addModule(url).catch((error) => {
-            if (sound.closed) {
-                return Promise.reject(error);
-            }
-            if (tries > 1) {
-                return load(tries - 1);
-            }
-            console.error("[Audio] sound worklet failed: " + error.message);
-            return Promise.reject(error);
-        });
-        load(3).then(() => {
-            if (sound.closed) {
-                return;
-            }
-            const node = new AudioWorkletNode(context, "quex-output", {
-                numberOfInputs: 0, outputChannelCount: [channels],
-                processorOptions: {channels: channels, queued: queuedFrames}});
-            node.port.onmessage = (event) => {
-                if (sound.closed) {
-                    return;
-                }
-                sound.missedFrames += event.data.missed;
-                const played = Math.max(0, Math.round(context.currentTime * rate) - event.data.at);
-                const samples = pull(event.data.frames, Math.max(0, event.data.queued - played));
-                node.port.postMessage(samples, [samples.buffer]);
-            };
-            play(node);
-        }, () => {});
-    } else {
+    // Where there is no worklet (pages not served from a secure origin), or
+    // its file does not load, a script processor pulls on the main thread.
+    const scriptProcessor = () => {
+        if (!context.createScriptProcessor) {
+            return false;
+        }
         let size = 256;
         while (size < queuedFrames / 2) {
             size *= 2;
@@ -178,8 +95,86 @@ EM_JS(int, webAudioOpen, (int rate, int channels, int queuedFrames, void* output
             }
         };
         play(node);
+        return true;
+    };
+    const worklet = () => {
+        const node = new AudioWorkletNode(context, "quex-output", {
+            numberOfInputs: 0, outputChannelCount: [channels],
+            processorOptions: {channels: channels, queued: queuedFrames}});
+        node.port.onmessage = (event) => {
+            if (sound.closed) {
+                return;
+            }
+            sound.missedFrames += event.data.missed;
+            const played = Math.max(0, Math.round(context.currentTime * rate) - event.data.at);
+            const samples = pull(event.data.frames, Math.max(0, event.data.queued - played));
+            node.port.postMessage(samples, [samples.buffer]);
+        };
+        play(node);
+    };
+    if (context.audioWorklet && globalThis.AudioWorkletNode) {
+        // The worklet is a file beside the page (worklet.js), so that a
+        // Content-Security-Policy need allow no more than the site's own
+        // scripts. A load can be aborted, by a context closed under it or by
+        // the browser itself: the first is no fault, the second is tried again.
+        const url = Module.quexWorklet || "worklet.js";
+        const load = (tries) => context.audioWorklet.addModule(url).catch((error) => {
+            if (sound.closed || tries <= 1) {
+                return Promise.reject(error);
+            }
+            return load(tries - 1);
+        });
+        load(3).then(() => {
+            if (!sound.closed) {
+                worklet();
+            }
+        }, (error) => {
+            if (sound.closed) {
+                return;
+            }
+            console.error("[Audio] sound worklet failed: " + error.message);
+            if (!scriptProcessor()) {
+                lost("The demo's sound could not start (its worklet, " + url + ", did not load).",
+                     error.message);
+            }
+        });
+    } else if (!scriptProcessor()) {
+        lost("This browser gives the demo no sound (no audio worklet or script processor).");
+        Module.quexSound = null;
+        context.close();
+        return 0;
     }
-    context.resume();
+    // A context the browser suspends (one made outside a gesture, a phone's
+    // audio focus, a browser saving power) is resumed at once; where the
+    // browser wants a gesture for it, at the viewer's next one. Still silent
+    // after a while, the page says so.
+    const gestures = ["pointerdown", "keydown", "touchend"];
+    const resume = () => {
+        if (!sound.closed && context.state !== "running") {
+            context.resume().catch(() => {});
+        }
+    };
+    const watch = () => {
+        clearTimeout(sound.watchTimer);
+        if (sound.closed || context.state === "running") {
+            return;
+        }
+        resume();
+        sound.watchTimer = setTimeout(() => {
+            if (!sound.closed && context.state !== "running") {
+                lost("The browser stopped the demo's sound (its audio is " + context.state +
+                     "); a click or a key may bring it back.", "audio context " + context.state);
+            }
+        }, 2000);
+    };
+    context.onstatechange = watch;
+    sound.unwatch = () => {
+        clearTimeout(sound.watchTimer);
+        context.onstatechange = null;
+        gestures.forEach((name) => window.removeEventListener(name, resume, true));
+    };
+    gestures.forEach((name) => window.addEventListener(name, resume, true));
+    watch();
     return 1;
 });
 
@@ -189,6 +184,7 @@ EM_JS(void, webAudioClose, (), {
         return;
     }
     sound.closed = true;
+    sound.unwatch();
     if (sound.node) {
         sound.node.disconnect();
     }

@@ -1,5 +1,6 @@
 #include "core/engine.h"
 
+#include "audio/arriving_bytes.h"
 #include "base/log.h"
 #include "base/types.h"
 #include "core/asset_archive.h"
@@ -78,9 +79,11 @@ bool Engine::initSystems(int screenWidth, int screenHeight, bool withMusic) {
     overlays.init(kCanvasWidth, kCanvasHeight);
 
     if (withMusic) {
+        // The browser's archive leaves the music out: its page downloads it.
         const unsigned char* music = AssetArchive::find(kMusicName, &size);
-        const bool loaded =
-            music != nullptr ? audio.loadMemory(music, size) : audio.loadFile(kMusicName);
+        const bool loaded = music != nullptr          ? audio.loadMemory(music, size)
+                            : musicDownload().begun() ? audio.loadArriving(musicDownload())
+                                                      : audio.loadFile(kMusicName);
         if (loaded) {
             audio.play();
         } else {

@@ -1,3 +1,4 @@
+#include "audio/arriving_bytes.h"
 #include "audio/mp3_stream.h"
 #include "audio/sound.h"
 #include "test_music.h"
@@ -152,6 +153,79 @@ TEST(Sound, StreamsAnMp3AsTheDecoderDecodesIt) {
     }
     EXPECT_FALSE(sound.initStream(nullptr));
     EXPECT_FALSE(sound.ready());
+}
+
+// A download: the decoder is fed as far as the bytes have come, which is
+// neither the end nor a reason to lose the place, and seeks ahead of them.
+TEST(Sound, MusicStillArrivingPlaysAsTheWholeFileAndWaitsForItsBytes) {
+    const TestMusic* music = longStereoMusic();
+    if (music == nullptr) {
+        GTEST_SKIP() << "ffmpeg could not make the test music";
+    }
+    const std::size_t total = music->mp3.size();
+    ArrivingBytes bytes;
+    ASSERT_TRUE(bytes.begin(total));
+    Mp3Stream stream;
+    EXPECT_FALSE(stream.open(bytes)); // nothing there yet
+    bytes.append(music->mp3.data(), total / 10);
+    ASSERT_TRUE(stream.open(bytes));
+    ASSERT_EQ(stream.lengthFrames(), music->frames()); // from the encoder's header
+
+    // Read through, the bytes coming in pieces whenever the decoder runs dry.
+    std::vector<float> out(1000 * 2);
+    std::size_t at = 0;
+    int starvations = 0;
+    while (at < music->frames()) {
+        const std::size_t n = stream.read(out.data(), 1000);
+        for (std::size_t f = 0; f < n; ++f, ++at) {
+            ASSERT_EQ(out[f * 2], music->frame(at)[0]) << at;
+            ASSERT_EQ(out[f * 2 + 1], music->frame(at)[1]) << at;
+        }
+        if (n < 1000 && at < music->frames()) {
+            ASSERT_TRUE(stream.starved()) << at;
+            ++starvations;
+            bytes.append(music->mp3.data() + bytes.arrived(), 50000);
+        }
+    }
+    EXPECT_GT(starvations, 10);
+    EXPECT_EQ(stream.read(out.data(), 1000), 0u);
+    EXPECT_FALSE(stream.starved()); // the end
+
+    // A seek far past the bytes there: nothing, then the right music.
+    ArrivingBytes late;
+    ASSERT_TRUE(late.begin(total));
+    late.append(music->mp3.data(), total / 10);
+    ASSERT_TRUE(stream.open(late));
+    const std::size_t target = 30 * 48000 + 17;
+    ASSERT_TRUE(stream.seek(target));
+    EXPECT_EQ(stream.read(out.data(), 1000), 0u);
+    EXPECT_TRUE(stream.starved());
+    late.append(music->mp3.data() + late.arrived(), total);
+    ASSERT_EQ(stream.read(out.data(), 1000), 1000u);
+    EXPECT_EQ(out[0], music->frame(target)[0]);
+    EXPECT_EQ(out[1999], music->frame(target + 999)[1]);
+
+    // Played, a stream run dry holds silence where it stands: no loop to
+    // the start, and it goes on from there once the bytes come.
+    ArrivingBytes some;
+    ASSERT_TRUE(some.begin(total));
+    some.append(music->mp3.data(), total / 10);
+    ASSERT_TRUE(stream.open(some));
+    Sound sound(music->rate, 2);
+    ASSERT_TRUE(sound.initStream(&stream));
+    sound.start();
+    render(sound, 10 * 48000, 2048);
+    const std::uint64_t stood = sound.cursorFrame();
+    EXPECT_GT(stood, 4u * 48000);
+    EXPECT_LT(stood, 6u * 48000);
+    const std::vector<float> dry = render(sound, 48000, 2048);
+    EXPECT_EQ(dry, std::vector<float>(dry.size(), 0.0f));
+    EXPECT_EQ(sound.cursorFrame(), stood);
+    some.append(music->mp3.data() + some.arrived(), total);
+    // (after the two silent frames it held in its interpolation pair)
+    const std::vector<float> after = render(sound, 2048, 2048);
+    const long from = findBlock(after, *music, stood, 1000);
+    EXPECT_TRUE(from >= 0 && from <= 2) << from;
 }
 
 TEST(Sound, RequestsFromAnotherThreadWhileRendering) {

@@ -34,6 +34,42 @@ const heard = () => {
   return Module._quex_music_position() - sound.heldSeconds() -
          sound.context.baseLatency - (sound.context.outputLatency || 0);
 };
+// What a run may leave behind, counted live: blob URLs, audio contexts not
+// closed, WebGL objects not deleted.
+window.__live = {blobs: 0, audioContexts: 0, glObjects: 0};
+const createURL = URL.createObjectURL.bind(URL);
+const revokeURL = URL.revokeObjectURL.bind(URL);
+URL.createObjectURL = (object) => (window.__live.blobs++, createURL(object));
+URL.revokeObjectURL = (url) => (window.__live.blobs--, revokeURL(url));
+const NativeAudioContext = window.AudioContext;
+window.AudioContext = class extends NativeAudioContext {
+  constructor(...args) {
+    super(...args);
+    window.__live.audioContexts++;
+  }
+  close() {
+    if (!this.__closed) {
+      this.__closed = true;
+      window.__live.audioContexts--;
+    }
+    return super.close();
+  }
+};
+const glKinds = /^(Buffer|Texture|Framebuffer|Renderbuffer|Program|Shader|VertexArray|Query|Sampler|TransformFeedback)$/;
+for (const name of Object.getOwnPropertyNames(WebGL2RenderingContext.prototype)) {
+  const kind = /^(create|delete)(.*)$/.exec(name);
+  if (!kind || !glKinds.test(kind[2])) {
+    continue;
+  }
+  const native = WebGL2RenderingContext.prototype[name];
+  WebGL2RenderingContext.prototype[name] = function (...args) {
+    const result = native.apply(this, args);
+    if (kind[1] === "create" ? result : args[0]) {
+      window.__live.glObjects += kind[1] === "create" ? 1 : -1;
+    }
+    return result;
+  };
+}
 const raf = window.requestAnimationFrame.bind(window);
 window.requestAnimationFrame = (callback) => raf((time) => {
   const music = heard();
@@ -52,19 +88,65 @@ window.requestAnimationFrame = (callback) => raf((time) => {
 """
 
 
+# The Content-Security-Policy that the page needs, and nothing more; the
+# README gives the same line to hosts. Every page test runs under it.
+POLICY = ("default-src 'none'; script-src 'self' 'wasm-unsafe-eval'; style-src 'self'; "
+          "connect-src 'self'; img-src data:; base-uri 'none'; form-action 'none'")
+
+
 class QuietHandler(http.server.SimpleHTTPRequestHandler):
+    """Serves the site under the policy, with the server's faults (below)."""
+
     def log_message(self, *args):
         pass
 
+    def end_headers(self):
+        self.send_header("Content-Security-Policy", self.server.policy)
+        super().end_headers()
+
+    def _name(self):
+        return os.path.basename(self.path.split("?")[0])
+
+    def do_GET(self):
+        if self._name() in self.server.silent:
+            # Takes the request and sends nothing, not even headers.
+            self.server.closing.wait()
+            return
+        super().do_GET()
+
+    def copyfile(self, source, target):
+        rate = self.server.slow.get(self._name())
+        try:
+            if not rate:
+                return super().copyfile(source, target)
+            while not self.server.closing.is_set():
+                chunk = source.read(max(1, rate // 10))
+                if not chunk:
+                    return
+                target.write(chunk)
+                target.flush()
+                time.sleep(0.1)
+        except ConnectionError:
+            pass  # the browser went away, or stopped the download
+
 
 class Server:
-    def __init__(self, root):
+    """The site on 127.0.0.1. Faults: `slow` maps file names to the bytes a
+    second they are sent at; `silent` names files for which the server sends
+    nothing; `policy` replaces the Content-Security-Policy."""
+
+    def __init__(self, root, slow=None, silent=(), policy=POLICY):
         handler = functools.partial(QuietHandler, directory=root)
         self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
+        self.httpd.slow = dict(slow or {})
+        self.httpd.silent = set(silent)
+        self.httpd.policy = policy
+        self.httpd.closing = threading.Event()
         self.url = "http://127.0.0.1:%d/" % self.httpd.server_address[1]
         threading.Thread(target=self.httpd.serve_forever, daemon=True).start()
 
     def close(self):
+        self.httpd.closing.set()
         self.httpd.shutdown()
         self.httpd.server_close()
 
@@ -98,6 +180,8 @@ class Browser:
         self.session = None
         self.console = []
         self.exceptions = []
+        # Called with (method, params) for every event, for a caller's own use.
+        self.on_event = None
         self.target = self.call("Target.createTarget", {"url": "about:blank"})["targetId"]
         self.session = self.call("Target.attachToTarget",
                                  {"targetId": self.target, "flatten": True})["sessionId"]
@@ -130,6 +214,8 @@ class Browser:
 
     def _event(self, message):
         method, params = message.get("method"), message.get("params", {})
+        if self.on_event:
+            self.on_event(method, params)
         if method == "Runtime.consoleAPICalled":
             text = " ".join(str(a.get("value", a.get("description", ""))) for a in params["args"])
             self.console.append(text)
@@ -188,10 +274,12 @@ class Browser:
             self.call("Input.dispatchMouseEvent",
                       {"type": kind, "x": x, "y": y, "button": "left", "clickCount": 1})
 
-    def key(self, key, code, key_code):
+    def key(self, key, code, key_code, text=None):
         for kind in ("keyDown", "keyUp"):
-            self.call("Input.dispatchKeyEvent",
-                      {"type": kind, "key": key, "code": code, "windowsVirtualKeyCode": key_code})
+            event = {"type": kind, "key": key, "code": code, "windowsVirtualKeyCode": key_code}
+            if text and kind == "keyDown":
+                event["text"] = text
+            self.call("Input.dispatchKeyEvent", event)
 
     def tap(self, points):
         """A tap with one finger at each (x, y)."""

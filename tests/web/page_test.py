@@ -1,11 +1,15 @@
 #!/usr/bin/env python3
-"""The browser build end to end in headless Chromium: the start screen, the
-click that starts the demo with its sound, frames in the smoke and road
-scenes, P, Escape and a second start, the road's colours against a native
-capture, and nothing in the console but tagged log lines and no WebGL error;
-then the page's troubles: a missing or damaged program and no WebGL 2 said on
-the page, a lost WebGL context, a run ended in a hidden tab, a portrait
-viewport.
+"""The browser build end to end in headless Chromium, every page served under
+the Content-Security-Policy the README gives: the start screen, the click
+that starts the demo with its sound, frames in the smoke and road scenes, P,
+Escape and a second start, the road's colours against a native capture, and
+nothing in the console but tagged log lines and no WebGL error; then the
+page's failures, each said on the page and kept (a missing, damaged or
+truncated program or quex_invi.js, a server that sends nothing, a policy that
+blocks the program, no music, no WebGL 2); then its troubles: five starts
+from the keyboard that leave nothing behind, a suspended sound, a lost WebGL
+context, a failed start, a run ended in a hidden tab, a portrait viewport,
+and music that arrives more slowly than it plays.
 
     tests/web/page_test.py SITE_DIR QUEX_CAPTURE [PART...]
 
@@ -22,7 +26,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from page import Browser, Server  # noqa: E402
+from page import POLICY, Browser, Server  # noqa: E402
 
 failures = []
 
@@ -100,8 +104,7 @@ def start(browser, url, label):
         print("the page says:", browser.js("document.getElementById('start').innerText"))
     # This machine renders without a GPU: the page says so over the picture,
     # which would spoil the comparisons of pictures.
-    browser.js("document.head.insertAdjacentHTML('beforeend',"
-               " '<style>#notice { visibility: hidden }</style>')")
+    browser.js("document.getElementById('notice').style.visibility = 'hidden'")
     clicked = time.monotonic()
     browser.click(*browser.js("[innerWidth / 2, innerHeight / 2]"))
     first = browser.wait_for("window.__frames > 0", 180)
@@ -215,24 +218,82 @@ FAILED = "document.getElementById('message').classList.contains('failed') && " \
          "document.getElementById('message').textContent"
 
 
+def music_file(site):
+    return next(f for f in os.listdir(site) if f.startswith("tune.") and f.endswith(".mp3"))
+
+
 def failures_said(site):
-    """No failure leaves the page at "loading...": each is said in words."""
+    """No failure leaves the page at "loading...": each is said in words, in
+    the console as a [Page] line, and stays said."""
     work = tempfile.mkdtemp(prefix="quex-web-")
-    for name in ("index.html", "quex_invi.js"):
-        shutil.copy(os.path.join(site, name), work)
-    server = Server(work)
+    wasm = os.path.join(work, "quex_invi.wasm")
+    script = os.path.join(work, "quex_invi.js")
+
+    def cut(path):
+        with open(path, "rb") as f:
+            data = f.read()
+        with open(path, "wb") as f:
+            f.write(data[:len(data) // 2])
+
+    def write(path, data):
+        with open(path, "wb") as f:
+            f.write(data)
+
+    # (case, damage, server faults, what the message must name, seconds allowed)
+    cases = (
+        ("a missing program", lambda: os.remove(wasm), {}, "quex_invi.wasm", 10),
+        ("a damaged program", lambda: write(wasm, b"\0asm\1\0\0\0" + b"\7" * 999), {}, "", 10),
+        ("a program cut short", lambda: cut(wasm), {}, "quex_invi.wasm", 10),
+        ("a quex_invi.js cut short", lambda: cut(script), {}, "quex_invi.js", 10),
+        # The program still arriving when the .js is found missing: the
+        # failure is not written over.
+        ("a missing quex_invi.js", lambda: os.remove(script),
+         {"slow": {"quex_invi.wasm": 400000}}, "quex_invi.js", 10),
+        ("a server that sends nothing", None, {"silent": ["quex_invi.wasm"]}, "nothing", 20),
+        ("a policy without 'wasm-unsafe-eval'", None,
+         {"policy": POLICY.replace(" 'wasm-unsafe-eval'", "")}, "Content-Security-Policy", 10),
+    )
     browser = Browser(width=640, height=360)
     try:
-        for case, damage in (("missing", None), ("damaged", b"\0asm\1\0\0\0" + b"\7" * 999)):
+        for case, damage, faults, names, seconds in cases:
+            for name in os.listdir(site):
+                shutil.copy(os.path.join(site, name), work)
             if damage:
-                with open(os.path.join(work, "quex_invi.wasm"), "wb") as f:
-                    f.write(damage)
+                damage()
+            server = Server(work, **faults)
+            try:
+                browser.console.clear()
+                browser.open(server.url + "index.html")
+                said = browser.wait_for(FAILED, seconds)
+                if faults.get("slow"):
+                    # Kept when the program has come in the meantime.
+                    time.sleep(3)
+                    said = browser.js(FAILED)
+                logged = [line for line in browser.console if line.startswith("[Page] ")]
+                check(bool(said) and names in said and logged,
+                      "%s is said on the page and logged (%s; %s)" % (case, said, logged[:1]))
+            finally:
+                server.close()
+
+        # The policy these tests serve the page under is the one the README
+        # gives hosts.
+        readme = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
+                              "README.md")
+        with open(readme, encoding="utf-8") as f:
+            check(POLICY in f.read(), "the README gives the policy the page is tested under")
+
+        # Without its music the demo starts, and says it plays without it.
+        os.remove(os.path.join(work, music_file(site)))
+        server = Server(work)
+        try:
             browser.open(server.url + "index.html")
-            said = browser.wait_for(FAILED, 30)
-            check(said is not None, "a %s program is said on the page (%s)" % (case, said))
+            said = browser.wait_for(START_SCREEN + " && document.getElementById('note')"
+                                    ".textContent", 20)
+            check(said is not None and "music" in said, "a missing music is said (%s)" % said)
+        finally:
+            server.close()
     finally:
         browser.close()
-        server.close()
         shutil.rmtree(work)
     # Without WebGL 2 the page says so instead of showing a black canvas.
     server = Server(site)
@@ -247,14 +308,77 @@ def failures_said(site):
         server.close()
 
 
+# What a run may leave behind in the page: blob URLs, audio contexts, WebGL
+# objects, the GLFW layer's resize listeners and the GL layer's context records.
+LEFT_BEHIND = ("JSON.stringify([__live.blobs, __live.audioContexts, __live.glObjects,"
+               " Browser.resizeListeners.length, GL.contexts.filter(Boolean).length])")
+
+
+def starts(browser, url):
+    """Five runs started from the keyboard leave nothing behind."""
+    browser.open(url + "index.html?start=10")
+    check(browser.wait_for(START_SCREEN, 60) is not None, "keys: the start screen")
+    check(browser.js("[document.activeElement.id, document.getElementById('message').role,"
+                     " document.getElementById('progress').role].join()") ==
+          "play,status,progressbar",
+          "the Start button has the focus, the message is a live region, the bar a progress bar")
+    census = []
+    for key in ("Enter", "Space", "Enter", "Space", "Enter"):
+        if key == "Enter":
+            browser.key("Enter", "Enter", 13, "\r")
+        else:
+            browser.key(" ", "Space", 32, " ")
+        ran = browser.wait_for("document.body.classList.contains('running') && %s > 2" % FRAMES,
+                               120)
+        browser.key("Escape", "Escape", 27)
+        ended = browser.wait_for(START_SCREEN + " && !Module.quexSound", 10)
+        census.append(browser.js(LEFT_BEHIND) if ran and ended else "no run (%s)" % key)
+    check(len(set(census)) == 1, "five starts by Enter and Space leave nothing behind "
+          "(blob URLs, audio contexts, GL objects, resize listeners, GL contexts: %s)" %
+          ", ".join(census))
+
+
+def slow_music(site):
+    """A start far into music still on its way: the run waits for it, says
+    so, then plays on."""
+    server = Server(site, slow={music_file(site): 400000})
+    browser = Browser(width=640, height=360)
+    try:
+        start(browser, server.url + "index.html?start=90", "slow music")
+        browser.js("document.getElementById('notice').style.visibility = ''")
+        said = browser.wait_for("document.getElementById('notice').textContent"
+                                ".startsWith('Waiting for the music') && %s" % TIME, 10)
+        held = said is not None and browser.js(TIME) == said
+        check(held and said < 90.1, "the run waits for the music and says so (at %s)" % said)
+        played = browser.wait_for("!document.getElementById('notice').classList"
+                                  ".contains('shown') && %s > 90.5 && %s" % (TIME, TIME), 40)
+        check(played is not None, "then it plays on (at %s)" % played)
+    finally:
+        browser.close()
+        server.close()
+
+
 def troubles(site):
-    """A portrait viewport, a run ended in a hidden tab, a lost context."""
+    """A portrait viewport, a run ended in a hidden tab, a lost context, a
+    suspended sound, starts from the keyboard, music arriving slowly."""
     work = tempfile.mkdtemp(prefix="quex-web-")
     server = Server(site)
     browser = Browser(width=640, height=360)
     try:
+        starts(browser, server.url)
         check(start(browser, server.url + "index.html?start=10", "troubles") is not None,
               "troubles: frames after the click")
+        # A sound context the browser suspends is resumed.
+        browser.js("Module.quexSound.context.suspend()")
+        check(browser.wait_for("Module.quexSound.context.state === 'running'", 5) is not None,
+              "a suspended sound context is resumed")
+        # One the browser will not resume is said.
+        browser.js("const context = Module.quexSound.context;"
+                   " context.resume = () => Promise.resolve(); context.suspend()")
+        check(browser.wait_for("document.getElementById('notice').textContent"
+                               ".includes('stopped the demo\\'s sound')", 5) is not None,
+              "a sound context that stays suspended is said")
+        browser.js("delete Module.quexSound.context.resume; Module.quexSound.context.resume()")
         # Portrait: the picture keeps 16:9 between black bars above and below.
         browser.call("Emulation.setDeviceMetricsOverride",
                      {"width": 360, "height": 640, "deviceScaleFactor": 1, "mobile": False})
@@ -287,6 +411,14 @@ def troubles(site):
         check(paused and browser.js(TIME) > frozen, "a tap pauses and resumes")
         browser.tap([(150, 320), (210, 320)])
         check(browser.wait_for(START_SCREEN, 10) is not None, "a two-finger tap ends the run")
+        # A start that fails leaves full screen, and the next one goes full
+        # screen and is ended by leaving it as a first start is.
+        browser.js("window.__start = Module._quex_start; Module._quex_start = () => 0")
+        browser.click(*browser.js("[innerWidth / 2, innerHeight / 2]"))
+        said = browser.wait_for("!document.fullscreenElement && document.getElementById("
+                                "'message').textContent.includes('could not start')", 5)
+        browser.js("Module._quex_start = window.__start")
+        check(said is not None, "a failed start leaves full screen and says so")
         browser.click(*browser.js("[innerWidth / 2, innerHeight / 2]"))
         browser.wait_for("%s > 2" % FRAMES, 120)
 
@@ -337,6 +469,7 @@ def main():
         failures_said(site)
     if "troubles" in parts:
         troubles(site)
+        slow_music(site)
     print("web: %d failed" % len(failures))
     return 1 if failures else 0
 

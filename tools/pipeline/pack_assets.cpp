@@ -2,10 +2,12 @@
 // order, compresses them as one zlib stream and writes the blob, an assembler
 // file that embeds it and the C++ table that describes it.
 //
-//   pack_assets ROOT OUT_DIR [--corrupt]
+//   pack_assets ROOT OUT_DIR [--corrupt] [--leave-out NAME]...
 //
 // ROOT holds assets/...; --corrupt damages the stream (for a test executable
-// that must refuse to start).
+// that must refuse to start); --leave-out keeps a file out of the archive (the
+// browser's page fetches the music beside the program instead).
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -47,20 +49,26 @@ bool writeText(const std::string& path, const std::string& text) {
     return static_cast<bool>(out);
 }
 
-// The assets one after another in table order, with each one's offset and size.
+// The assets one after another in table order, with each one's name, offset and size.
 struct Concatenated {
     std::vector<unsigned char> bytes;
+    std::vector<std::string> names;
     std::vector<unsigned long long> offsets;
     std::vector<unsigned long long> sizes;
 };
 
-bool concatenate(const std::string& root, Concatenated& all) {
+bool concatenate(const std::string& root, const std::vector<std::string>& leftOut,
+                 Concatenated& all) {
     for (const char* name : kNames) {
+        if (std::find(leftOut.begin(), leftOut.end(), name) != leftOut.end()) {
+            continue;
+        }
         std::vector<unsigned char> bytes;
         if (!readFile(root + "/" + name, bytes)) {
             std::fprintf(stderr, "pack_assets: missing asset %s/%s\n", root.c_str(), name);
             return false;
         }
+        all.names.push_back(name);
         all.offsets.push_back(all.bytes.size());
         all.sizes.push_back(bytes.size());
         all.bytes.insert(all.bytes.end(), bytes.begin(), bytes.end());
@@ -133,8 +141,8 @@ std::string tableSource(const Concatenated& all, std::size_t packedSize) {
                         "namespace {\n"
                         "const ArchiveEntry kEntries[] = {\n";
     for (std::size_t i = 0; i < all.offsets.size(); ++i) {
-        table += "    {\"" + std::string(kNames[i]) + "\", " + std::to_string(all.offsets[i]) +
-                 "u, " + std::to_string(all.sizes[i]) + "u},\n";
+        table += "    {\"" + all.names[i] + "\", " + std::to_string(all.offsets[i]) + "u, " +
+                 std::to_string(all.sizes[i]) + "u},\n";
     }
     table += "};\n"
              "const ArchiveBlob kBlob = {quex_archive_blob, " +
@@ -151,18 +159,33 @@ std::string tableSource(const Concatenated& all, std::size_t packedSize) {
 } // namespace
 
 int main(int argc, char** argv) {
+    const char* const usage = "usage: pack_assets ROOT OUT_DIR [--corrupt] [--leave-out NAME]...\n";
     if (argc < 3) {
-        std::fprintf(stderr, "usage: pack_assets ROOT OUT_DIR [--corrupt]\n");
+        std::fputs(usage, stderr);
         return 2;
     }
     const std::string root = argv[1];
     const std::string outDir = argv[2];
-    const bool corrupt = argc > 3 && std::strcmp(argv[3], "--corrupt") == 0;
+    bool corrupt = false;
+    std::vector<std::string> leftOut;
+    for (int i = 3; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--corrupt") == 0) {
+            corrupt = true;
+        } else if (std::strcmp(argv[i], "--leave-out") == 0 && i + 1 < argc &&
+                   std::any_of(std::begin(kNames), std::end(kNames), [&](const char* name) {
+                       return std::strcmp(name, argv[i + 1]) == 0;
+                   })) {
+            leftOut.push_back(argv[++i]);
+        } else {
+            std::fputs(usage, stderr);
+            return 2;
+        }
+    }
 
     Concatenated all;
     std::vector<unsigned char> packed;
     const std::string blobPath = outDir + "/archive.bin";
-    if (!concatenate(root, all) || !compress(all.bytes, corrupt, packed) ||
+    if (!concatenate(root, leftOut, all) || !compress(all.bytes, corrupt, packed) ||
         !writeBlob(blobPath, packed)) {
         return 1;
     }
