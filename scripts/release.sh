@@ -247,6 +247,8 @@ TEXT
   cp "$built/LICENSE" "$web/LICENSE.txt"
   notices "$web" "$out/web/components.tsv" \
     "Third-party software in quex_invi $version for the browser (quex_invi.js, quex_invi.wasm)"
+  policy=$(sed -n 's/^Content-Security-Policy: //p' "$built/README.md" | head -n 1)
+  [[ -n $policy ]] || refuse "README.md states no Content-Security-Policy for the web README"
   cat >"$web/README.txt" <<TEXT
 quex_invi $version for the browser
 
@@ -261,6 +263,13 @@ floating-point textures (EXT_color_buffer_float): current Firefox, Chrome,
 Edge and Safari. For example, in this folder (served to this computer only):
   python3 -m http.server --bind 127.0.0.1 8000
 then open http://127.0.0.1:8000/ and click: it plays full-screen with sound.
+
+Serving it on the web
+Serve every file in this folder. The music (tune.*.mp3) is named by its
+content, so it may be cached for good (Cache-Control: public,
+max-age=31536000, immutable); index.html should be revalidated
+(Cache-Control: no-cache). The page needs no more than this policy:
+  Content-Security-Policy: $policy
 
 Keys
   Escape   end (leaving full screen ends it too; a click starts it again)
