@@ -32,6 +32,7 @@ mkdir -p "$out/corpus"
     -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
     -I "$root/src" \
     "$here/fuzz_script.cpp" "$root/src/script/script.cpp" "$root/src/base/log.cpp" \
+    "$root/src/base/regular_file.cpp" \
     -o "$out/fuzz_script"
 
 # The parser logs every rejected line; fd 2 is closed for the target while
