@@ -296,4 +296,58 @@ TEST_F(PostProcessTest, BassWidensTheColourSplit) {
     EXPECT_NE(expectedFirstColumn(1280, 0.002f, -1.0f), 960);
 }
 
+// Every frame present() draws, whichever program it takes, is the full pass's
+// frame; and the full pass glitches only where a burst is said to be possible.
+TEST_F(PostProcessTest, CheaperProgramsDrawWhatTheFullPassDraws) {
+    // A mask of the canvas's size, so that the pack of green and mask is used.
+    std::vector<std::uint8_t> mask(kW * kH * 3);
+    std::vector<std::uint8_t> canvas(kW * kH * 4);
+    unsigned state = 99u;
+    const auto next = [&state] {
+        state = state * 1664525u + 1013904223u;
+        return static_cast<std::uint8_t>(state >> 24);
+    };
+    for (auto& v : mask) {
+        v = static_cast<std::uint8_t>(96 + next() % 160);
+    }
+    for (auto& v : canvas) {
+        v = next();
+    }
+    ASSERT_NE(stbi_write_png("assets/textures/overlay.png", kW, kH, 3, mask.data(), kW * 3), 0);
+    ASSERT_TRUE(post.init(kW, kH, 480, 270));
+    ASSERT_NE(post.greenMask.framebuffer, 0u);
+    fillCanvas(canvas);
+    window.create(480, 270);
+    const auto draw = [&](bool full, float time, bool palette) {
+        window.clear(0, 0, 0, 1);
+        if (full) {
+            post.presentFull(time, 0.6f, palette);
+        } else {
+            post.present(time, 0.6f, palette);
+        }
+        return window.read();
+    };
+
+    // Early in each 3 s window, where a flaring one glitches most.
+    float calm = -1.0f;
+    for (int w = 0; w < 64 && calm < 0.0f; ++w) {
+        calm = post.burstsPossible(w * 3.0f + 1.5f) ? -1.0f : w * 3.0f + 1.5f;
+    }
+    ASSERT_GE(calm, 0.0f);
+    int glitched = 0;
+    for (const bool palette : {false, true}) {
+        const auto unglitched = draw(true, calm, palette);
+        for (int w = 0; w < 64; ++w) {
+            const float t = w * 3.0f + 0.1f;
+            const auto full = draw(true, t, palette);
+            EXPECT_TRUE(draw(false, t, palette) == full) << "at " << t << " s";
+            if (full != unglitched) {
+                ++glitched;
+                EXPECT_TRUE(post.burstsPossible(t)) << "glitches at " << t << " s";
+            }
+        }
+    }
+    EXPECT_GT(glitched, 0);
+}
+
 } // namespace
