@@ -1,13 +1,17 @@
 // Per-scene cost: each of the seven scenes rendered alone at full opacity
 // into the canvas and shown with the final pass, timed on the CPU (with
-// glFinish) and on the GPU (timer queries). Under Mesa's GALLIUM_NOOP=1 the
-// driver draws nothing, so the CPU time is the API and driver work alone and
-// is reported as that, without GPU times.
+// glFinish) and on the GPU (timer queries). Beside the final pass, the floor:
+// a pass that reads the canvas once per pixel at the same size, what no final
+// pass can beat. Under Mesa's GALLIUM_NOOP=1 the driver draws nothing, so the
+// CPU time is the API and driver work alone and is reported as that, without
+// GPU times.
 #include "command_line.h"
 #include "core/engine.h"
 #include "render/gl.h"
 #include "render/headless_context.h"
 #include "render/render_target.h"
+#include "render/shader.h"
+#include "render/shaders.h"
 
 #include <algorithm>
 #include <chrono>
@@ -34,7 +38,9 @@ const ToolHelp kHelp = {
     "scene is rendered alone at full opacity into the 320 x 180 canvas and shown\n"
     "with the final pass at the chosen size, timed on the CPU (after glFinish) and\n"
     "on the GPU (timer queries). It prints the medians as a table, or as JSON. It\n"
-    "draws offscreen (EGL), so it needs no window.\n",
+    "draws offscreen (EGL), so it needs no window.\n\n"
+    "Beside the final pass it times the floor: a pass that reads the canvas once\n"
+    "per pixel at the same size, drawn after each frame's CPU time is taken.\n",
     kUsage,
     "Scenes: fluid, rd2, road, bloodcells, dblobs, smoke, blittertornado.\n\n"
     "Under Mesa's GALLIUM_NOOP=1 the driver draws nothing: the CPU time is then the\n"
@@ -42,6 +48,19 @@ const ToolHelp kHelp = {
     "Exit status: 0 after the measurements, 1 when no OpenGL 3.3 context could be\n"
     "made, 2 for a bad argument.\n",
 };
+
+// The floor: the canvas scaled to the output with one read a pixel.
+const char* const kFloorFS = R"(
+#version 330 core
+uniform sampler2D u_tex;
+uniform vec2 u_screen_res;
+
+out vec4 frag_color;
+
+void main() {
+    frag_color = vec4(texture(u_tex, gl_FragCoord.xy / u_screen_res).rgb, 1.0);
+}
+)";
 
 const char* const kScenes[] = {"fluid",  "rd2",   "road",          "bloodcells",
                                "dblobs", "smoke", "blittertornado"};
@@ -51,6 +70,7 @@ struct Result {
     double cpuMs = 0.0;   // whole frame, after glFinish
     double sceneMs = 0.0; // GPU time of the scene's render
     double finalMs = 0.0; // GPU time of the final pass
+    double floorMs = 0.0; // GPU time of the floor pass
 };
 
 double median(std::vector<double> v) {
@@ -68,7 +88,8 @@ double queryMs(GLuint query) {
     return static_cast<double>(ns) / 1.0e6;
 }
 
-Result benchScene(Engine& engine, const char* name, int warmup, int frames) {
+Result benchScene(Engine& engine, const Shader& floorPass, const char* name, int warmup,
+                  int frames) {
     IScene* scene = engine.timeline.find(name);
     Result result;
     result.name = name;
@@ -83,9 +104,9 @@ Result benchScene(Engine& engine, const char* name, int warmup, int frames) {
             break;
         }
     }
-    GLuint queries[2] = {0, 0};
-    glGenQueries(2, queries);
-    std::vector<double> cpu, gpuScene, gpuFinal;
+    GLuint queries[3] = {0, 0, 0};
+    glGenQueries(3, queries);
+    std::vector<double> cpu, gpuScene, gpuFinal, gpuFloor;
     for (int i = 0; i < warmup + frames; ++i) {
         const double t = i / 60.0;
         // A beat-like level so the audio-driven paths run.
@@ -107,16 +128,25 @@ Result benchScene(Engine& engine, const char* name, int warmup, int frames) {
         const double ms =
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
                 .count();
+        // Without blending, as the final pass draws.
+        glDisable(GL_BLEND);
+        floorPass.use();
+        glBeginQuery(GL_TIME_ELAPSED, queries[2]);
+        drawFullscreenTriangle();
+        glEndQuery(GL_TIME_ELAPSED);
+        glEnable(GL_BLEND);
         if (i >= warmup) {
             cpu.push_back(ms);
             gpuScene.push_back(queryMs(queries[0]));
             gpuFinal.push_back(queryMs(queries[1]));
+            gpuFloor.push_back(queryMs(queries[2]));
         }
     }
-    glDeleteQueries(2, queries);
+    glDeleteQueries(3, queries);
     result.cpuMs = median(cpu);
     result.sceneMs = median(gpuScene);
     result.finalMs = median(gpuFinal);
+    result.floorMs = median(gpuFloor);
     return result;
 }
 
@@ -174,6 +204,13 @@ int main(int argc, char** argv) {
         return 1;
     }
     engine.post.outputFramebuffer = output.framebuffer;
+    Shader floorPass;
+    if (!floorPass.load(kFullscreenVS, kFloorFS)) {
+        return 1;
+    }
+    floorPass.use();
+    floorPass.setInt("u_tex", 0);
+    floorPass.setVec2("u_screen_res", static_cast<float>(width), static_cast<float>(height));
     std::vector<Result> results;
     for (const char* name : kScenes) {
         if (!only.empty() && std::find(only.begin(), only.end(), name) == only.end()) {
@@ -182,7 +219,7 @@ int main(int argc, char** argv) {
         if (!json) {
             std::fprintf(stderr, "benchmarking %s...\n", name);
         }
-        results.push_back(benchScene(engine, name, warmup, frames));
+        results.push_back(benchScene(engine, floorPass, name, warmup, frames));
     }
 
     const char* renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
@@ -199,8 +236,8 @@ int main(int argc, char** argv) {
                             r.name.c_str(), r.cpuMs);
             } else {
                 std::printf("%s\n  {\"scene\": \"%s\", \"cpu_ms\": %.3f, \"gpu_scene_ms\": %.3f, "
-                            "\"gpu_final_ms\": %.3f}",
-                            i ? "," : "", r.name.c_str(), r.cpuMs, r.sceneMs, r.finalMs);
+                            "\"gpu_final_ms\": %.3f, \"gpu_floor_ms\": %.3f}",
+                            i ? "," : "", r.name.c_str(), r.cpuMs, r.sceneMs, r.finalMs, r.floorMs);
             }
         }
         std::printf("\n]}\n");
@@ -215,13 +252,14 @@ int main(int argc, char** argv) {
     } else {
         std::printf("renderer: %s, final pass %dx%d, %d frames after %d warm-up (medians)\n",
                     renderer ? renderer : "?", width, height, frames, warmup);
-        std::printf("%-16s %14s %16s %16s\n", "scene", "cpu ms/frame", "gpu scene ms",
-                    "gpu final ms");
+        std::printf("%-16s %14s %16s %16s %16s\n", "scene", "cpu ms/frame", "gpu scene ms",
+                    "gpu final ms", "gpu floor ms");
         for (const Result& r : results) {
-            std::printf("%-16s %14.2f %16.2f %16.2f\n", r.name.c_str(), r.cpuMs, r.sceneMs,
-                        r.finalMs);
+            std::printf("%-16s %14.2f %16.2f %16.2f %16.2f\n", r.name.c_str(), r.cpuMs, r.sceneMs,
+                        r.finalMs, r.floorMs);
         }
     }
+    floorPass.release();
     output.release();
     engine.releaseSystems();
     return 0;
