@@ -393,6 +393,16 @@ void PostProcess::begin() const {
 }
 
 void PostProcess::end() const {
+    // The canvas is finished: the pack of its green and the mask is made now,
+    // apart from the output's clear and final pass.
+    if (greenMask.framebuffer != 0) {
+        glDisable(GL_BLEND);
+        greenMask.bind();
+        packProgram.use();
+        bindInputs();
+        drawFullscreenTriangle();
+        glEnable(GL_BLEND);
+    }
     glBindFramebuffer(GL_FRAMEBUFFER, outputFramebuffer);
     glViewport(0, 0, screenWidth, screenHeight);
 }
@@ -407,20 +417,10 @@ void PostProcess::presentFull(float time, float bass, bool palette) {
 
 void PostProcess::draw(float time, float bass, bool palette, bool bursts) {
     glDisable(GL_BLEND);
-    glBindVertexArray(vertexArray);
-    glActiveTexture(GL_TEXTURE0);
-    glBindTexture(GL_TEXTURE_2D, canvas.texture);
-    overlay.bind(1);
     if (!bursts && greenMask.framebuffer != 0) {
-        SavedTarget output;
-        output.capture();
-        greenMask.bind();
-        packProgram.use();
-        drawFullscreenTriangle();
-        output.restore();
         greenMask.bindTexture(2);
-        glActiveTexture(GL_TEXTURE1);
     }
+    bindInputs();
     const Shader& program = programs[(bursts ? kBursts : 0) | (palette ? kPaletteSearch : 0)];
     program.use();
     program.setFloat("u_time", time);
@@ -428,6 +428,13 @@ void PostProcess::draw(float time, float bass, bool palette, bool bursts) {
     program.setInt("u_palette", palette ? 1 : 0);
     drawFullscreenTriangle();
     glEnable(GL_BLEND);
+}
+
+void PostProcess::bindInputs() const {
+    glBindVertexArray(vertexArray);
+    glActiveTexture(GL_TEXTURE0);
+    glBindTexture(GL_TEXTURE_2D, canvas.texture);
+    overlay.bind(1);
 }
 
 void PostProcess::release() {

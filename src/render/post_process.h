@@ -20,8 +20,9 @@ class PostProcess {
     static constexpr int kPaletteSearch = 1;
     static constexpr int kProgramCount = 4;
     Shader programs[kProgramCount];
-    // The canvas's green and the mask packed texel for texel, for the builds
-    // without bursts; none when the mask is of another size than the canvas.
+    // The canvas's green and the mask packed texel for texel by end(), for
+    // the builds without bursts; none when the mask is of another size than
+    // the canvas.
     RenderTarget greenMask;
     Shader packProgram;
     Texture overlay;
@@ -38,6 +39,8 @@ class PostProcess {
 
     bool init(int canvasW, int canvasH, int screenW, int screenH);
     void begin() const;
+    // Also packs the canvas's green with the mask: nothing may draw into the
+    // canvas between end() and present().
     void end() const;
     void present(float time, float bass, bool palette);
     // The same with every glitch evaluated per pixel, whatever the time: what
@@ -51,6 +54,9 @@ class PostProcess {
 
   private:
     void draw(float time, float bass, bool palette, bool bursts);
+    // The canvas on unit 0, the mask on unit 1 (left active), the empty
+    // vertex array.
+    void bindInputs() const;
     void readFlaringWindows();
     bool makeGreenMaskPack();
     bool loadOverlayMask();

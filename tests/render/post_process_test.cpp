@@ -97,7 +97,8 @@ class PostProcessTest : public GlTest {
         }
     }
 
-    // Canvas contents given top row first, as a sprite-drawing scene would leave them.
+    // Canvas contents given top row first, as a sprite-drawing scene would
+    // leave them; then the canvas is ended, as a frame ends it.
     void fillCanvas(const std::vector<std::uint8_t>& topDown) {
         std::vector<std::uint8_t> bottomUp(topDown.size());
         const std::size_t row = static_cast<std::size_t>(kW) * 4;
@@ -108,6 +109,7 @@ class PostProcessTest : public GlTest {
         glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
         glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, kW, kH, GL_RGBA, GL_UNSIGNED_BYTE, bottomUp.data());
         glBindTexture(GL_TEXTURE_2D, 0);
+        post.end();
     }
 
     // The fallback mask is logged as missing; keep that out of the test output.
