@@ -128,13 +128,15 @@ Result benchScene(Engine& engine, const Shader& floorPass, const char* name, int
         const double ms =
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
                 .count();
-        // Without blending, as the final pass draws.
+        // Drawn as the final pass is: after a clear, without blending.
+        glClear(GL_COLOR_BUFFER_BIT);
         glDisable(GL_BLEND);
         floorPass.use();
         glBeginQuery(GL_TIME_ELAPSED, queries[2]);
         drawFullscreenTriangle();
         glEndQuery(GL_TIME_ELAPSED);
         glEnable(GL_BLEND);
+        glFinish();
         if (i >= warmup) {
             cpu.push_back(ms);
             gpuScene.push_back(queryMs(queries[0]));
