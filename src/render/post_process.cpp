@@ -14,9 +14,12 @@ namespace {
 
 const char* const kOverlayMaskName = "assets/textures/overlay.png";
 
-// The random hash and the burst envelope: shared by the final pass and the
-// table of flaring windows, so that both compute them alike.
+// The random hash, the burst envelope and the glitches' triggers: shared by
+// the final pass, the table of flaring windows and the glitch probe, so that
+// all of them compute them alike.
 const char* const kBurstGLSL = R"(
+uniform float u_time;
+
 float rand(vec2 p) {
     return fract(sin(dot(p, vec2(12.9898, 78.233))) * 43758.5453);
 }
@@ -30,6 +33,41 @@ float burstEnvelope(float time) {
     float local = fract(time / 3.0);
     return exp(-local * 8.0) * smoothstep(0.0, 0.05, local);
 }
+
+// Centre of the grid cell of the given size that holds p.
+vec2 cell(vec2 p, vec2 size) {
+    return floor(p / size) * size + size * 0.5;
+}
+
+// Per-cell yes/no for a glitch, re-rolled speed times a second.
+bool trigger(vec2 c, float speed, float q) {
+    float bucket = floor(u_time * speed);
+    float r = rand(c * 13.7 + bucket * 0.61);
+    float decision = round(mix(mix(r, 1.0, q - 0.5), 0.0, (1.0 - q) * 0.5));
+    return decision >= 0.5;
+}
+
+// Each glitch's grid, and whether it acts in the cell centred on c.
+const vec2 DISPLACE_CELL = vec2(0.24, 0.30);
+const vec2 JITTER_CELL = vec2(0.10, 0.12);
+const vec2 TEAR_CELL = vec2(0.30, 0.16);
+const vec2 STRIPE_CELL = vec2(0.6, 0.05);
+
+bool displaceFires(vec2 c, float prob) {
+    return trigger(c, 7.0, prob * 0.5);
+}
+
+bool jitterFires(vec2 c, float prob) {
+    return trigger(c + 5.0, 11.0 * 1.7, (prob * 0.3) * 0.6);
+}
+
+bool tearFires(vec2 c, float prob) {
+    return trigger(c + 67.0, 8.0, prob * 0.5);
+}
+
+bool stripesFire(vec2 c, float prob) {
+    return trigger(c + 31.0, 9.0, (prob * 0.25) * 0.5);
+}
 )";
 
 // Final pass: chromatic split on the bass, rare glitch bursts, optional
@@ -41,7 +79,6 @@ uniform sampler2D u_tex;
 uniform sampler2D u_overlay;
 uniform sampler2D u_green_mask;
 uniform vec2 u_screen_res;
-uniform float u_time;
 uniform float u_bass;
 uniform int u_palette;
 
@@ -56,34 +93,20 @@ vec3 chromaticSplit(vec2 guv, float g) {
 }
 
 #if BURSTS
-// Centre of the grid cell of the given size that holds p.
-vec2 cell(vec2 p, vec2 size) {
-    return floor(p / size) * size + size * 0.5;
-}
-
-// Per-cell yes/no for a glitch, re-rolled speed times a second.
-bool trigger(vec2 c, float speed, float q) {
-    float bucket = floor(u_time * speed);
-    float r = rand(c * 13.7 + bucket * 0.61);
-    float decision = round(mix(mix(r, 1.0, q - 0.5), 0.0, (1.0 - q) * 0.5));
-    return decision >= 0.5;
-}
-
 vec2 displaceBlocks(vec2 guv, float prob) {
-    vec2 size = vec2(0.24, 0.30);
-    vec2 c = cell(guv, size);
-    if (!trigger(c, 7.0, prob * 0.5)) {
+    vec2 c = cell(guv, DISPLACE_CELL);
+    if (!displaceFires(c, prob)) {
         return guv;
     }
     float bucket = floor(u_time * 7.0);
     vec2 seed = c * 9.13 + bucket * 0.71;
     vec2 offset = floor(vec2(rand(seed), rand(seed + 0.27)) * 5.0 - 2.0);
-    return guv + offset * size;
+    return guv + offset * DISPLACE_CELL;
 }
 
 vec2 jitterBlocky(vec2 guv, float prob) {
-    vec2 c = cell(guv, vec2(0.10, 0.12));
-    if (!trigger(c + 5.0, 11.0 * 1.7, (prob * 0.3) * 0.6)) {
+    vec2 c = cell(guv, JITTER_CELL);
+    if (!jitterFires(c, prob)) {
         return guv;
     }
     float grain = 0.012;
@@ -95,14 +118,13 @@ vec2 jitterBlocky(vec2 guv, float prob) {
 }
 
 vec3 tearChannel(vec3 colour, vec2 guv, float prob) {
-    vec2 size = vec2(0.30, 0.16);
-    vec2 c = cell(guv, size);
-    if (!trigger(c + 67.0, 8.0, prob * 0.5)) {
+    vec2 c = cell(guv, TEAR_CELL);
+    if (!tearFires(c, prob)) {
         return colour;
     }
     float bucket = floor(u_time * 8.0);
     vec2 seed = c * 21.7 + bucket * 0.47;
-    vec2 offset = (vec2(rand(seed), rand(seed + 0.19)) * 2.0 - 1.0) * size * 0.5;
+    vec2 offset = (vec2(rand(seed), rand(seed + 0.19)) * 2.0 - 1.0) * TEAR_CELL * 0.5;
     vec3 torn = texture(u_tex, guv + offset).rgb;
     float pick = floor(rand(seed + 0.41) * 3.0);
     if (pick < 0.5) {
@@ -116,12 +138,10 @@ vec3 tearChannel(vec3 colour, vec2 guv, float prob) {
 }
 
 vec3 stripes(vec3 colour, vec2 uv, float prob) {
-    vec2 size = vec2(0.6, 0.05);
-    vec2 c = cell(uv, size);
-    if (!trigger(c + 31.0, 9.0, (prob * 0.25) * 0.5)) {
+    if (!stripesFire(cell(uv, STRIPE_CELL), prob)) {
         return colour;
     }
-    vec2 local = mod(uv, size) / size;
+    vec2 local = mod(uv, STRIPE_CELL) / STRIPE_CELL;
     float band = floor(local.y * 6.0);
     return colour * mix(0.15, 1.6, mod(band, 2.0));
 }
@@ -218,6 +238,43 @@ void main() {
 }
 )";
 
+// Fragment (x, y): whether any glitch acts this frame in cell (x, y) of its
+// grid over the screen. Where none acts anywhere, nothing moves a glitch's
+// later grid off the screen's, and the frame is the one without bursts.
+const char* const kGlitchProbeFS = R"(
+out vec4 frag_color;
+
+// Cells a pixel centre's floor(uv / size) can reach, with room for rounding.
+bool onScreen(vec2 index, vec2 size) {
+    return all(lessThan(index * size, vec2(1.001)));
+}
+
+vec2 centreOf(vec2 index, vec2 size) {
+    return cell((index + 0.5) * size, size);
+}
+
+void main() {
+    vec2 index = floor(gl_FragCoord.xy);
+    float prob = burstEnvelope(u_time) * 0.45;
+    bool acts = false;
+    if (prob > 0.0) {
+        acts = onScreen(index, DISPLACE_CELL) &&
+               displaceFires(centreOf(index, DISPLACE_CELL), prob);
+        acts = acts || onScreen(index, JITTER_CELL) &&
+               jitterFires(centreOf(index, JITTER_CELL), prob);
+        acts = acts || onScreen(index, TEAR_CELL) &&
+               tearFires(centreOf(index, TEAR_CELL), prob);
+        acts = acts || onScreen(index, STRIPE_CELL) &&
+               stripesFire(centreOf(index, STRIPE_CELL), prob);
+    }
+    frag_color = vec4(acts ? 1.0 : 0.0, 0.0, 0.0, 1.0);
+}
+)";
+
+// Enough cells for the finest grid in each direction (0.10 x 0.05).
+constexpr int kProbeWidth = 11;
+constexpr int kProbeHeight = 21;
+
 // The canvas's green and the mask, texel for texel, for the final pass
 // without bursts: one read where there would be two.
 const char* const kPackFS = R"(
@@ -282,6 +339,7 @@ bool PostProcess::init(int canvasW, int canvasH, int screenW, int screenH) {
     }
     resize(screenWidth, screenHeight);
     readFlaringWindows();
+    makeGlitchProbe();
     return true;
 }
 
@@ -350,6 +408,42 @@ void PostProcess::readFlaringWindows() {
     }
 }
 
+void PostProcess::makeGlitchProbe() {
+    if (!glitchProbe.create(kProbeWidth, kProbeHeight, GL_RGBA8, GL_RGBA, GL_UNSIGNED_BYTE,
+                            GL_NEAREST, GL_CLAMP_TO_EDGE) ||
+        !probeProgram.load(kFullscreenVS,
+                           (std::string(kGlslHead) + kBurstGLSL + kGlitchProbeFS).c_str())) {
+        // Without the probe a flaring window takes the full pass throughout.
+        glitchProbe.release();
+        probeProgram.release();
+    }
+}
+
+bool PostProcess::glitchesAct(float time) const {
+    if (glitchProbe.framebuffer == 0) {
+        return true;
+    }
+    SavedTarget output;
+    output.capture();
+    glDisable(GL_BLEND);
+    glitchProbe.bind();
+    probeProgram.use();
+    probeProgram.setFloat("u_time", time);
+    glBindVertexArray(vertexArray);
+    drawFullscreenTriangle();
+    std::vector<unsigned char> rgba(static_cast<std::size_t>(kProbeWidth) * kProbeHeight * 4);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, kProbeWidth, kProbeHeight, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
+    output.restore();
+    glEnable(GL_BLEND);
+    for (std::size_t i = 0; i < rgba.size(); i += 4) {
+        if (rgba[i] > 127) {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool PostProcess::burstsPossible(float time) const {
     const double windows = static_cast<double>(time) / 3.0;
     // The driver's floor(time / 3) may fall on either side of a window's edge.
@@ -408,7 +502,8 @@ void PostProcess::end() const {
 }
 
 void PostProcess::present(float time, float bass, bool palette) {
-    draw(time, bass, palette, burstsPossible(time));
+    // The probe waits for the GPU, so it runs only inside flaring windows.
+    draw(time, bass, palette, burstsPossible(time) && glitchesAct(time));
 }
 
 void PostProcess::presentFull(float time, float bass, bool palette) {
@@ -444,6 +539,8 @@ void PostProcess::release() {
     }
     packProgram.release();
     greenMask.release();
+    probeProgram.release();
+    glitchProbe.release();
     flaringWindows.clear();
     if (vertexArray != 0) {
         glDeleteVertexArrays(1, &vertexArray);

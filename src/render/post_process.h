@@ -36,6 +36,10 @@ class PostProcess {
     // Entry k: whether the 3 s window from 3k s flares, as this driver
     // computes it (read back at init).
     std::vector<bool> flaringWindows;
+    // Inside a flaring window, whether any glitch acts in this frame: one
+    // texel a cell of each glitch's grid, read back.
+    RenderTarget glitchProbe;
+    Shader probeProgram;
 
     bool init(int canvasW, int canvasH, int screenW, int screenH);
     void begin() const;
@@ -48,6 +52,8 @@ class PostProcess {
     void presentFull(float time, float bass, bool palette);
     // Whether a glitch burst may show at this time (false: none can).
     bool burstsPossible(float time) const;
+    // Whether any glitch acts at this time, asked of the driver (waits for it).
+    bool glitchesAct(float time) const;
     // The window's new size, for a window that can change it (the browser's).
     void resize(int screenW, int screenH);
     void release();
@@ -59,6 +65,7 @@ class PostProcess {
     void bindInputs() const;
     void readFlaringWindows();
     bool makeGreenMaskPack();
+    void makeGlitchProbe();
     bool loadOverlayMask();
     void makeWhiteMask();
 };
