@@ -285,6 +285,7 @@ out vec4 frag_color;
 
 void main() {
     ivec2 texel = ivec2(gl_FragCoord.xy);
+    // A 1 x 1 mask (the white fallback) holds for every texel.
     vec3 mask = texelFetch(u_overlay, min(texel, textureSize(u_overlay, 0) - 1), 0).rgb;
     frag_color = vec4(texelFetch(u_tex, texel, 0).g, mask);
 }
