@@ -3,11 +3,12 @@
 per scene, against the native build's frame cost on the same machine
 (quex_bench: the scene and the final pass at the same size, on Mesa).
 
-    benchmarks/web_fps.py SITE_DIR QUEX_BENCH [SECONDS]
+    benchmarks/web_fps.py SITE_DIR QUEX_BENCH [SECONDS [SCENE...]]
 
 Each scene is started from the page at a demo time well inside it (after a
 warm-up of its first frames); the native rate is 1000 / quex_bench's
-milliseconds per frame, capped at the demo's 60.
+milliseconds per frame, capped at the demo's 60. Scenes named after SECONDS
+are the only ones measured.
 """
 
 import json
@@ -42,8 +43,11 @@ def browser_fps(browser, url, at, seconds):
 def main():
     site, bench = sys.argv[1], sys.argv[2]
     seconds = float(sys.argv[3]) if len(sys.argv) > 3 else 8.0
+    only = sys.argv[4:]
+    scenes = [s for s in SCENES if not only or s[0] in only]
     native = json.loads(subprocess.run(
-        [bench, "--json", "--size", "%dx%d" % (WIDTH, HEIGHT), "--frames", "30"],
+        [bench, "--json", "--size", "%dx%d" % (WIDTH, HEIGHT), "--frames", "30"] +
+        [arg for name, _ in scenes for arg in ("--scene", name)],
         check=True, capture_output=True, text=True).stdout)
     native = {r["scene"]: r for r in (native if isinstance(native, list) else native["scenes"])}
     server = Server(site)
@@ -53,7 +57,7 @@ def main():
                      {"width": WIDTH, "height": HEIGHT, "deviceScaleFactor": 1, "mobile": False})
         print("%-15s %10s %12s %8s %14s" % ("scene", "native fps", "browser fps", "ratio",
                                             "click to 4th"))
-        for name, at in SCENES:
+        for name, at in scenes:
             web, first = browser_fps(browser, server.url, at, seconds)
             ms = native[name]["cpu_ms"]
             nat = min(60.0, 1000.0 / ms) if ms > 0 else 0.0

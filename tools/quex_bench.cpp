@@ -1,13 +1,17 @@
 // Per-scene cost: each of the seven scenes rendered alone at full opacity
-// into the canvas and shown with the final pass, timed on the CPU (with
-// glFinish) and on the GPU (timer queries). Under Mesa's GALLIUM_NOOP=1 the
-// driver draws nothing, so the CPU time is the API and driver work alone and
-// is reported as that, without GPU times.
+// into the canvas and shown with the final pass; the frame timed on the CPU
+// (with glFinish), each pass by the GPU's timer queries and by the clocks.
+// Beside the final pass, the floor: a pass that reads the canvas once per
+// pixel at the same size, what no final pass can beat. Under Mesa's
+// GALLIUM_NOOP=1 the driver draws nothing, so the frame's time is the API and
+// driver work alone and is reported as that, without the passes' times.
 #include "command_line.h"
 #include "core/engine.h"
 #include "render/gl.h"
 #include "render/headless_context.h"
 #include "render/render_target.h"
+#include "render/shader.h"
+#include "render/shaders.h"
 
 #include <algorithm>
 #include <chrono>
@@ -15,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -32,25 +37,71 @@ const ToolHelp kHelp = {
     "quex_bench",
     "Measures what each of the quex_invi demo's seven effect scenes costs: each\n"
     "scene is rendered alone at full opacity into the 320 x 180 canvas and shown\n"
-    "with the final pass at the chosen size, timed on the CPU (after glFinish) and\n"
-    "on the GPU (timer queries). It prints the medians as a table, or as JSON. It\n"
-    "draws offscreen (EGL), so it needs no window.\n",
+    "with the final pass at the chosen size. It prints the medians as a table, or\n"
+    "as JSON. It draws offscreen (EGL), so it needs no window.\n\n"
+    "Beside the final pass it times the floor: a pass that reads the canvas once\n"
+    "per pixel at the same size, drawn after each frame's time is taken.\n",
     kUsage,
     "Scenes: fluid, rd2, road, bloodcells, dblobs, smoke, blittertornado.\n\n"
-    "Under Mesa's GALLIUM_NOOP=1 the driver draws nothing: the CPU time is then the\n"
-    "API and driver work alone, reported without GPU times.\n\n"
+    "The frame's wall time runs until glFinish. Each pass (the scene, the final\n"
+    "pass with what ending the canvas does for it, the floor) is timed alone in\n"
+    "the pipeline three ways: the GPU's timer query, the wall time, and the CPU\n"
+    "time of all the process's threads, which on a software renderer is the work\n"
+    "it did whatever else the machine runs. (Mesa's llvmpipe times a query by its\n"
+    "last tiles: read its passes by the clocks.)\n\n"
+    "Under Mesa's GALLIUM_NOOP=1 the driver draws nothing: the frame's time is then\n"
+    "the API and driver work alone, reported without the passes' times.\n\n"
     "Exit status: 0 after the measurements, 1 when no OpenGL 3.3 context could be\n"
     "made, 2 for a bad argument.\n",
 };
 
+// The floor: the canvas scaled to the output with one read a pixel.
+const char* const kFloorFS = R"(
+#version 330 core
+uniform sampler2D u_tex;
+uniform vec2 u_screen_res;
+
+out vec4 frag_color;
+
+void main() {
+    frag_color = vec4(texture(u_tex, gl_FragCoord.xy / u_screen_res).rgb, 1.0);
+}
+)";
+
 const char* const kScenes[] = {"fluid",  "rd2",   "road",          "bloodcells",
                                "dblobs", "smoke", "blittertornado"};
 
+// A pass's cost by the clocks, the pass alone in the pipeline (glFinish on
+// both sides): wall time, and the CPU time of all the process's threads,
+// which for a software renderer is the work its threads did, whatever else
+// the machine runs. (llvmpipe's timer queries time its last tiles, not the
+// pass.)
+struct PassClock {
+    std::chrono::steady_clock::time_point wall = std::chrono::steady_clock::now();
+    std::clock_t cpu = std::clock();
+    double wallMs = 0.0;
+    double cpuMs = 0.0;
+
+    void stop() {
+        glFinish();
+        wallMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - wall)
+                     .count();
+        cpuMs = 1000.0 * static_cast<double>(std::clock() - cpu) / CLOCKS_PER_SEC;
+    }
+};
+
+struct Pass {
+    double gpuMs = 0.0;  // timer query
+    double wallMs = 0.0; // see PassClock
+    double cpuMs = 0.0;
+};
+
 struct Result {
     std::string name;
-    double cpuMs = 0.0;   // whole frame, after glFinish
-    double sceneMs = 0.0; // GPU time of the scene's render
-    double finalMs = 0.0; // GPU time of the final pass
+    double cpuMs = 0.0; // whole frame, after glFinish
+    Pass scene;         // the scene's render
+    Pass final;         // the final pass, with what end() does for it
+    Pass floor;         // the floor pass
 };
 
 double median(std::vector<double> v) {
@@ -68,7 +119,10 @@ double queryMs(GLuint query) {
     return static_cast<double>(ns) / 1.0e6;
 }
 
-Result benchScene(Engine& engine, const char* name, int warmup, int frames) {
+// Without `clocked` (the no-op driver) the frame runs as the demo's does,
+// with no glFinish between its passes.
+Result benchScene(Engine& engine, const Shader& floorPass, const char* name, int warmup, int frames,
+                  bool clocked) {
     IScene* scene = engine.timeline.find(name);
     Result result;
     result.name = name;
@@ -83,9 +137,10 @@ Result benchScene(Engine& engine, const char* name, int warmup, int frames) {
             break;
         }
     }
-    GLuint queries[2] = {0, 0};
-    glGenQueries(2, queries);
-    std::vector<double> cpu, gpuScene, gpuFinal;
+    GLuint queries[3] = {0, 0, 0};
+    glGenQueries(3, queries);
+    // GPU, wall and CPU milliseconds of the scene, the final pass and the floor.
+    std::vector<double> cpu, ms[3][3];
     for (int i = 0; i < warmup + frames; ++i) {
         const double t = i / 60.0;
         // A beat-like level so the audio-driven paths run.
@@ -95,28 +150,51 @@ Result benchScene(Engine& engine, const char* name, int warmup, int frames) {
         scene->setAudio(bass, treble);
         engine.post.begin();
         glClear(GL_COLOR_BUFFER_BIT);
+        if (clocked) {
+            glFinish();
+        }
+        PassClock clocks[3];
         glBeginQuery(GL_TIME_ELAPSED, queries[0]);
         scene->render(t, t, 1.0f);
         glEndQuery(GL_TIME_ELAPSED);
+        if (clocked) {
+            clocks[0].stop();
+            clocks[1] = PassClock();
+        }
         engine.post.end();
         glClear(GL_COLOR_BUFFER_BIT);
         glBeginQuery(GL_TIME_ELAPSED, queries[1]);
         engine.post.present(static_cast<float>(t), bass, false);
         glEndQuery(GL_TIME_ELAPSED);
-        glFinish();
-        const double ms =
+        clocks[1].stop();
+        const double frameMs =
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
                 .count();
+        // Drawn as the final pass is: after a clear, without blending.
+        clocks[2] = PassClock();
+        glClear(GL_COLOR_BUFFER_BIT);
+        glDisable(GL_BLEND);
+        floorPass.use();
+        glBeginQuery(GL_TIME_ELAPSED, queries[2]);
+        drawFullscreenTriangle();
+        glEndQuery(GL_TIME_ELAPSED);
+        glEnable(GL_BLEND);
+        clocks[2].stop();
         if (i >= warmup) {
-            cpu.push_back(ms);
-            gpuScene.push_back(queryMs(queries[0]));
-            gpuFinal.push_back(queryMs(queries[1]));
+            cpu.push_back(frameMs);
+            for (int p = 0; p < 3; ++p) {
+                ms[p][0].push_back(queryMs(queries[p]));
+                ms[p][1].push_back(clocks[p].wallMs);
+                ms[p][2].push_back(clocks[p].cpuMs);
+            }
         }
     }
-    glDeleteQueries(2, queries);
+    glDeleteQueries(3, queries);
     result.cpuMs = median(cpu);
-    result.sceneMs = median(gpuScene);
-    result.finalMs = median(gpuFinal);
+    Pass* passes[3] = {&result.scene, &result.final, &result.floor};
+    for (int p = 0; p < 3; ++p) {
+        *passes[p] = {median(ms[p][0]), median(ms[p][1]), median(ms[p][2])};
+    }
     return result;
 }
 
@@ -174,6 +252,16 @@ int main(int argc, char** argv) {
         return 1;
     }
     engine.post.outputFramebuffer = output.framebuffer;
+    Shader floorPass;
+    if (!floorPass.load(kFullscreenVS, kFloorFS)) {
+        return 1;
+    }
+    floorPass.use();
+    floorPass.setInt("u_tex", 0);
+    floorPass.setVec2("u_screen_res", static_cast<float>(width), static_cast<float>(height));
+    const char* renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
+    // Mesa's no-op driver names itself so.
+    const bool driverOnly = renderer != nullptr && std::strcmp(renderer, "NOOP") == 0;
     std::vector<Result> results;
     for (const char* name : kScenes) {
         if (!only.empty() && std::find(only.begin(), only.end(), name) == only.end()) {
@@ -182,12 +270,9 @@ int main(int argc, char** argv) {
         if (!json) {
             std::fprintf(stderr, "benchmarking %s...\n", name);
         }
-        results.push_back(benchScene(engine, name, warmup, frames));
+        results.push_back(benchScene(engine, floorPass, name, warmup, frames, !driverOnly));
     }
 
-    const char* renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
-    // Mesa's no-op driver names itself so.
-    const bool driverOnly = renderer != nullptr && std::strcmp(renderer, "NOOP") == 0;
     if (json) {
         std::printf("{\"renderer\": \"%s\", \"size\": [%d, %d], \"frames\": %d, "
                     "\"gallium_noop\": %s, \"scenes\": [",
@@ -198,9 +283,16 @@ int main(int argc, char** argv) {
                 std::printf("%s\n  {\"scene\": \"%s\", \"driver_ms\": %.3f}", i ? "," : "",
                             r.name.c_str(), r.cpuMs);
             } else {
-                std::printf("%s\n  {\"scene\": \"%s\", \"cpu_ms\": %.3f, \"gpu_scene_ms\": %.3f, "
-                            "\"gpu_final_ms\": %.3f}",
-                            i ? "," : "", r.name.c_str(), r.cpuMs, r.sceneMs, r.finalMs);
+                std::printf("%s\n  {\"scene\": \"%s\", \"cpu_ms\": %.3f", i ? "," : "",
+                            r.name.c_str(), r.cpuMs);
+                const std::pair<const char*, const Pass*> passes[] = {
+                    {"scene", &r.scene}, {"final", &r.final}, {"floor", &r.floor}};
+                for (const auto& [pass, p] : passes) {
+                    std::printf(", \"gpu_%s_ms\": %.3f, \"wall_%s_ms\": %.3f, "
+                                "\"cpu_%s_ms\": %.3f",
+                                pass, p->gpuMs, pass, p->wallMs, pass, p->cpuMs);
+                }
+                std::printf("}");
             }
         }
         std::printf("\n]}\n");
@@ -215,13 +307,24 @@ int main(int argc, char** argv) {
     } else {
         std::printf("renderer: %s, final pass %dx%d, %d frames after %d warm-up (medians)\n",
                     renderer ? renderer : "?", width, height, frames, warmup);
-        std::printf("%-16s %14s %16s %16s\n", "scene", "cpu ms/frame", "gpu scene ms",
-                    "gpu final ms");
+        std::printf("%-16s %10s |", "", "frame");
+        for (const char* pass : {"scene", "final pass", "floor"}) {
+            std::printf(" %-22s|", pass);
+        }
+        std::printf("\n%-16s %10s |", "scene", "wall ms");
+        for (int p = 0; p < 3; ++p) {
+            std::printf(" %6s %7s %6s |", "gpu ms", "wall ms", "cpu ms");
+        }
+        std::printf("\n");
         for (const Result& r : results) {
-            std::printf("%-16s %14.2f %16.2f %16.2f\n", r.name.c_str(), r.cpuMs, r.sceneMs,
-                        r.finalMs);
+            std::printf("%-16s %10.2f |", r.name.c_str(), r.cpuMs);
+            for (const Pass* p : {&r.scene, &r.final, &r.floor}) {
+                std::printf(" %6.2f %7.2f %6.2f |", p->gpuMs, p->wallMs, p->cpuMs);
+            }
+            std::printf("\n");
         }
     }
+    floorPass.release();
     output.release();
     engine.releaseSystems();
     return 0;

@@ -97,7 +97,8 @@ class PostProcessTest : public GlTest {
         }
     }
 
-    // Canvas contents given top row first, as a sprite-drawing scene would leave them.
+    // Canvas contents given top row first, as a sprite-drawing scene would
+    // leave them; then the canvas is ended, as a frame ends it.
     void fillCanvas(const std::vector<std::uint8_t>& topDown) {
         std::vector<std::uint8_t> bottomUp(topDown.size());
         const std::size_t row = static_cast<std::size_t>(kW) * 4;
@@ -108,6 +109,7 @@ class PostProcessTest : public GlTest {
         glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
         glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, kW, kH, GL_RGBA, GL_UNSIGNED_BYTE, bottomUp.data());
         glBindTexture(GL_TEXTURE_2D, 0);
+        post.end();
     }
 
     // The fallback mask is logged as missing; keep that out of the test output.
@@ -294,6 +296,67 @@ TEST_F(PostProcessTest, BassWidensTheColourSplit) {
     // The two settings really are told apart at this resolution.
     EXPECT_NE(expectedFirstColumn(1280, 0.002f, -1.0f), expectedFirstColumn(1280, 0.034f, -1.0f));
     EXPECT_NE(expectedFirstColumn(1280, 0.002f, -1.0f), 960);
+}
+
+// Every frame present() draws, whichever program it takes, is the full pass's
+// frame; and the full pass glitches only where a burst is said to be possible.
+TEST_F(PostProcessTest, CheaperProgramsDrawWhatTheFullPassDraws) {
+    // A mask of the canvas's size, so that the pack of green and mask is used.
+    std::vector<std::uint8_t> mask(kW * kH * 3);
+    std::vector<std::uint8_t> canvas(kW * kH * 4);
+    unsigned state = 99u;
+    const auto next = [&state] {
+        state = state * 1664525u + 1013904223u;
+        return static_cast<std::uint8_t>(state >> 24);
+    };
+    for (auto& v : mask) {
+        v = static_cast<std::uint8_t>(96 + next() % 160);
+    }
+    for (auto& v : canvas) {
+        v = next();
+    }
+    ASSERT_NE(stbi_write_png("assets/textures/overlay.png", kW, kH, 3, mask.data(), kW * 3), 0);
+    ASSERT_TRUE(post.init(kW, kH, 480, 270));
+    ASSERT_NE(post.greenMask.framebuffer, 0u);
+    fillCanvas(canvas);
+    window.create(480, 270);
+    const auto draw = [&](bool full, float time, bool palette) {
+        window.clear(0, 0, 0, 1);
+        if (full) {
+            post.presentFull(time, 0.6f, palette);
+        } else {
+            post.present(time, 0.6f, palette);
+        }
+        return window.read();
+    };
+
+    float calm = -1.0f;
+    for (int w = 0; w < 64 && calm < 0.0f; ++w) {
+        calm = post.burstsPossible(w * 3.0f + 1.5f) ? -1.0f : w * 3.0f + 1.5f;
+    }
+    ASSERT_GE(calm, 0.0f);
+    int glitched = 0;
+    for (const bool palette : {false, true}) {
+        const auto unglitched = draw(true, calm, palette);
+        for (int w = 0; w < 64; ++w) {
+            // Early in each window, where a flaring one glitches most; later
+            // in a flaring one, where glitches come and go.
+            std::vector<float> times = {w * 3.0f + 0.1f};
+            if (post.burstsPossible(w * 3.0f + 1.5f)) {
+                times.insert(times.end(), {w * 3.0f + 0.6f, w * 3.0f + 1.2f, w * 3.0f + 2.5f});
+            }
+            for (const float t : times) {
+                const auto full = draw(true, t, palette);
+                EXPECT_TRUE(draw(false, t, palette) == full) << "at " << t << " s";
+                if (full != unglitched) {
+                    ++glitched;
+                    EXPECT_TRUE(post.burstsPossible(t) && post.glitchesAct(t))
+                        << "at " << t << " s";
+                }
+            }
+        }
+    }
+    EXPECT_GT(glitched, 0);
 }
 
 } // namespace
