@@ -6,7 +6,7 @@ set -euo pipefail
 
 build_packages=(
   build-essential cmake pkg-config python3-glad
-  libglfw3-dev libstb-dev zlib1g-dev libsdl2-dev libmpg123-dev libboost-dev libegl-dev libgl-dev
+  libglfw3-dev libstb-dev zlib1g-dev libsdl2-dev libpulse-dev libmpg123-dev libboost-dev libegl-dev libgl-dev
   libgl1-mesa-dri libegl-mesa0
   help2man
 )
