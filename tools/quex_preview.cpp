@@ -344,8 +344,10 @@ class Preview {
     double frame(FrameHost& host) {
         const double clock = engine.advanceClock(host);
         engine.audio.update();
-        if (!held && !engine.paused && clock < lastClock - 1.0) {
-            ++passes; // the clock wrapped at the loop end
+        // The clock wrapped at the loop end; a step back at the first music
+        // heard after a seek (a slow sound server) is shorter.
+        if (!held && !engine.paused && clock < lastClock - 0.5 * loopLength()) {
+            ++passes;
         }
         lastClock = clock;
         long k = schedule.frameAt(clock + passes * loopLength());
