@@ -12,7 +12,7 @@ build_packages=(
 )
 test_packages=(
   libgtest-dev clang libclang-rt-14-dev xvfb xauth xdotool x11-utils imagemagick
-  ffmpeg lame sox wine64
+  ffmpeg lame sox wine64 pulseaudio pulseaudio-utils libx11-dev
   glslang-tools apitrace mesa-vulkan-drivers
   lintian desktop-file-utils
 )
