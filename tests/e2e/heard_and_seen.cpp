@@ -81,7 +81,7 @@ void onRead(pa_stream* stream, std::size_t, void* self) {
 void onState(pa_context* context, void* self) {
     auto& r = *static_cast<Recording*>(self);
     const pa_context_state_t s = pa_context_get_state(context);
-    if (s == PA_CONTEXT_FAILED || s == PA_CONTEXT_TERMINATED) {
+    if ((s == PA_CONTEXT_FAILED || s == PA_CONTEXT_TERMINATED) && !stopping.load()) {
         r.failed = true;
     }
     pa_threaded_mainloop_signal(r.loop, 0);
@@ -90,7 +90,7 @@ void onState(pa_context* context, void* self) {
 void onStreamState(pa_stream* stream, void* self) {
     auto& r = *static_cast<Recording*>(self);
     const pa_stream_state_t s = pa_stream_get_state(stream);
-    if (s == PA_STREAM_FAILED || s == PA_STREAM_TERMINATED) {
+    if ((s == PA_STREAM_FAILED || s == PA_STREAM_TERMINATED) && !stopping.load()) {
         r.failed = true;
     }
     pa_threaded_mainloop_signal(r.loop, 0);

@@ -155,14 +155,17 @@ stop_listening() {
     fail "the recording could not be read"
 }
 
-# Fails when a stretch of the track in $work/$1.segments was heard twice:
-# one that begins before the furthest point already heard, by more than a
-# sample.
+# Fails when a stretch of the track in $work/$1.segments was heard twice
+# (one that begins before the furthest point already heard, by more than a
+# sample), or none was heard.
 heard_once() {
   awk '
     { if (NR > 1 && $3 < far - 1 / 48000) {
         printf "%.1f ms heard twice at %.3f s of the track\n", (far - $3) * 1000, $3; twice++ }
       if ($4 > far) far = $4 }
-    END { printf "%d stretches heard, up to %.3f s of the track\n", NR, far; exit twice > 0 }' \
+    END {
+      printf "%d stretches heard, up to %.3f s of the track\n", NR, far
+      exit NR == 0 || twice > 0
+    }' \
     "$work/$1.segments"
 }
