@@ -155,6 +155,22 @@ stop_listening() {
     fail "the recording could not be read"
 }
 
+# Once the recording $work/$1.raw holds music (within $2 seconds), ten taps
+# of P 1.5 s apart, then 2 s more.
+tap_p_ten_times() {
+  local size
+  for _ in $(seq 1 $(($2 * 4))); do
+    size=$(stat -c %s "$work/$1.raw")
+    ((size > 96000)) && (($(loud "$work/$1.raw" $((size - 96000)) "$size") > 0)) && break
+    sleep 0.25
+  done
+  for _ in $(seq 1 10); do
+    tap_key p
+    sleep 1.5
+  done
+  sleep 2
+}
+
 # Fails when a stretch of the track in $work/$1.segments was heard twice
 # (one that begins before the furthest point already heard, by more than a
 # sample), or none was heard.

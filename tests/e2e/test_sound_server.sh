@@ -97,16 +97,7 @@ listen pauses
 "$demo" 2>"$work/pauses.stderr" &
 pid=$!
 wait_for_window "$pid" >/dev/null || fail "no window appeared: $(cat "$work/pauses.stderr")"
-for _ in $(seq 1 120); do
-  size=$(stat -c %s "$work/pauses.raw")
-  ((size > 96000)) && (($(loud "$work/pauses.raw" $((size - 96000)) "$size") > 0)) && break
-  sleep 0.25
-done
-for _ in $(seq 1 10); do
-  tap_key p
-  sleep 1.5
-done
-sleep 2
+tap_p_ten_times pauses 30
 quit_with_escape "$pid"
 [[ "$EXIT_CODE" == 0 ]] || fail "exit code $EXIT_CODE after the pauses"
 stop_listening pauses

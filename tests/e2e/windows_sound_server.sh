@@ -40,19 +40,10 @@ listen windows
 "$WINE" "$demo" 2>"$work/stderr" &
 pid=$!
 wait_for_window "$pid" >/dev/null || fail "no window appeared: $(cat "$work/stderr")"
-for _ in $(seq 1 240); do
-  size=$(stat -c %s "$work/windows.raw")
-  ((size > 96000)) && (($(loud "$work/windows.raw" $((size - 96000)) "$size") > 0)) && break
-  sleep 0.25
-done
+tap_p_ten_times windows 60
 pactl list sink-inputs | grep -q 'application.process.binary = "wine' ||
   fail "no Wine stream reached the server: $(cat "$work/stderr")"
 echo "ok: the Windows build plays through Wine's PulseAudio driver into the server"
-for _ in $(seq 1 10); do
-  tap_key p
-  sleep 1.5
-done
-sleep 2
 quit_with_escape "$pid"
 [[ "$EXIT_CODE" == 0 ]] || fail "exit code $EXIT_CODE after the pauses"
 stop_listening windows
