@@ -99,6 +99,9 @@ void Sound::seekSeconds(double t) {
 }
 
 void Sound::seekFrame(std::uint64_t frame) {
+    // Before the target: a render that sees the target sees no skip made
+    // before it, and a skip made after it goes on from it.
+    skipRequest.store(0, std::memory_order_release);
     seekTarget.store(std::min(frame, length), std::memory_order_release);
     // After the target: a render that sees this count also sees the target.
     seeksRequested.fetch_add(1, std::memory_order_release);

@@ -36,7 +36,8 @@ class Sound {
     void stop() { playing.store(false, std::memory_order_release); }
     bool isPlaying() const { return playing.load(std::memory_order_acquire); }
     // Seeks by the music's own rate; beyond the end it clamps to the end,
-    // which loops to the loop start. t must be finite and not negative.
+    // which loops to the loop start. t must be finite and not negative. A seek
+    // drops the skips asked for before it.
     void seekSeconds(double t);
     void seekFrame(std::uint64_t frame);
     // Moves the music `frames` on from wherever the next render would start,

@@ -68,6 +68,14 @@ TEST(Sound, StopHoldsThePositionAndSeeksRunOnTheAudioThread) {
     sound.seekSeconds(0.1);
     sound.seekSeconds(0.2);
     EXPECT_EQ(leftFrameAt(render(sound, 1), 0), 9600u);
+    // A seek drops the skips asked for before it; one asked after it goes on
+    // from it.
+    sound.skipFrames(1000);
+    sound.seekFrame(5000);
+    EXPECT_EQ(leftFrameAt(render(sound, 1), 0), 5000u);
+    sound.seekFrame(5000);
+    sound.skipFrames(1000);
+    EXPECT_EQ(leftFrameAt(render(sound, 1), 0), 6000u);
     // A seek while stopped is where playback resumes.
     sound.stop();
     sound.seekFrame(777);
