@@ -63,11 +63,12 @@ std::vector<Seen> runThroughLoopEnd(Engine& engine, DeviceHost& host,
                                     const std::function<void(double)>& during = {}) {
     std::vector<Seen> frames;
     host.onFrame = [&](int) {
-        frames.push_back({engine.currentTime, host.clockReadAt});
+        frames.push_back({engine.clock.currentTime, host.clockReadAt});
         if (during) {
             during(host.deviceSeconds());
         }
-        if (frames.size() > 1 && engine.currentTime > 54.5 && engine.currentTime < 60.0) {
+        if (frames.size() > 1 && engine.clock.currentTime > 54.5 &&
+            engine.clock.currentTime < 60.0) {
             host.requestClose();
         }
     };
@@ -242,11 +243,11 @@ TEST_F(EngineLoop, ASeekPastTheLoopEndLandsWhereTheRunningClockWraps) {
     const double wrapped = wrapTime(past, range);
     engine.seek(past, host.now());
     engine.step(host);
-    EXPECT_NEAR(engine.currentTime, wrapped, 0.1) << "running";
+    EXPECT_NEAR(engine.clock.currentTime, wrapped, 0.1) << "running";
     engine.togglePause(host.now());
     engine.seek(past, host.now());
     engine.step(host);
-    EXPECT_DOUBLE_EQ(engine.currentTime, wrapped) << "paused";
+    EXPECT_DOUBLE_EQ(engine.clock.currentTime, wrapped) << "paused";
 }
 
 // A sound device whose clock runs off the host's timer over fifty wraps of a

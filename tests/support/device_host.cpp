@@ -116,7 +116,8 @@ void DeviceHost::sleepFor(double seconds) {
 }
 
 FrameRecord recordFrame(Engine& engine, FrameHost& host) {
-    return {engine.currentTime, host.now() - engine.startOffset, engine.audio.positionSeconds()};
+    return {engine.clock.currentTime, host.now() - engine.clock.startOffset,
+            engine.audio.positionSeconds()};
 }
 
 void startAt(Engine& engine, FrameHost& host, double seconds) {
@@ -284,7 +285,7 @@ WrapRun runWraps(Engine& engine, DiskDevice& device, double clockRate, double la
     std::vector<Sample> samples;
     int wrap = 0;
     double wrappedAt = 0.0;
-    double last = engine.currentTime;
+    double last = engine.clock.currentTime;
     // A loaded machine holds the frame loop now and then, the timer jumping
     // ahead as after a stall: half a second to settle after each.
     double lastFrame = -1.0;
@@ -295,17 +296,17 @@ WrapRun runWraps(Engine& engine, DiskDevice& device, double clockRate, double la
             held = now;
         }
         lastFrame = now;
-        if (engine.currentTime < last) {
+        if (engine.clock.currentTime < last) {
             ++wrap;
             wrappedAt = now;
         }
-        last = engine.currentTime;
+        last = engine.clock.currentTime;
         if (wrap == 5 && host.lag == 0.0 && now - wrappedAt > 0.4) {
             host.lag = lag;
         }
         if (wrap > 0 && wrap <= wraps && now - wrappedAt < 0.3 &&
             (held < 0.0 || now > held + 0.5)) {
-            samples.push_back({wrap, now - engine.startOffset, host.deviceSeconds() * kRate});
+            samples.push_back({wrap, now - engine.clock.startOffset, host.deviceSeconds() * kRate});
         }
         if (wrap > wraps) {
             host.requestClose();
