@@ -54,7 +54,7 @@ void measureSeam() {
     DeviceHost host(s.device, 1.0);
     startAt(s.engine, host, 191.5);
     host.onFrame = [&](int) {
-        if (s.engine.currentTime > 54.0 && s.engine.currentTime < 60.0) {
+        if (s.engine.clock.currentTime > 54.0 && s.engine.clock.currentTime < 60.0) {
             host.requestClose();
         }
     };
@@ -176,7 +176,7 @@ void measureEveryFrame(const Scenario& sc) {
     std::vector<Seen> frames;
     double disturbed = -1.0;
     host.onFrame = [&](int) {
-        frames.push_back({s.engine.currentTime, host.clockReadAt});
+        frames.push_back({s.engine.clock.currentTime, host.clockReadAt});
         const double now = host.deviceSeconds();
         if (disturbed < 0.0 && now > begin + 4.0 && (sc.stall > 0.0 || sc.stop > 0.0)) {
             disturbed = now;
@@ -191,7 +191,7 @@ void measureEveryFrame(const Scenario& sc) {
             now < disturbed + sc.stall + 1.0) {
             holdSoundDevices(false);
         }
-        if (s.engine.currentTime > 60.0 && s.engine.currentTime < 100.0) {
+        if (s.engine.clock.currentTime > 60.0 && s.engine.clock.currentTime < 100.0) {
             host.requestClose();
         }
     };

@@ -311,7 +311,8 @@ class Preview {
     }
 
     double clockNow() const {
-        return engine.paused ? engine.pauseTime : glfwGetTime() - engine.startOffset;
+        return engine.clock.paused ? engine.clock.pauseTime
+                                   : glfwGetTime() - engine.clock.startOffset;
     }
 
     // Past the loop end Engine::seek wraps; before 0 it stops at 0. A seek
@@ -319,7 +320,7 @@ class Preview {
     void seekTo(double t) {
         engine.seek(t, glfwGetTime());
         passes = 0;
-        lastClock = engine.currentTime;
+        lastClock = engine.clock.currentTime;
         markRebuildStart();
     }
 
@@ -331,7 +332,7 @@ class Preview {
     }
 
     void setPaused(bool paused) {
-        if (engine.paused != paused) {
+        if (engine.clock.paused != paused) {
             engine.togglePause(glfwGetTime());
         }
     }
@@ -346,15 +347,15 @@ class Preview {
         engine.audio.update();
         // The clock wrapped at the loop end; a step back at the first music
         // heard after a seek (a slow sound server) is shorter.
-        if (!held && !engine.paused && clock < lastClock - 0.5 * loopLength()) {
+        if (!held && !engine.clock.paused && clock < lastClock - 0.5 * loopLength()) {
             ++passes;
         }
         lastClock = clock;
         long k = schedule.frameAt(clock + passes * loopLength());
         // A step costs at most a frame drawn with it, before one was timed.
         const double perStep = rebuild.stepSeconds() > 0.0 ? rebuild.stepSeconds() : drawSeconds;
-        if (!held && !engine.paused && !stillWanted && shownFrame >= 0 && k > shownFrame + 1 &&
-            static_cast<double>(rebuild.stepsTo(k)) * perStep > kLagSeconds) {
+        if (!held && !engine.clock.paused && !stillWanted && shownFrame >= 0 &&
+            k > shownFrame + 1 && static_cast<double>(rebuild.stepsTo(k)) * perStep > kLagSeconds) {
             // Far behind while playing (a draw slower than the steps it let
             // pass): the clock goes back to the next frame and waits for it,
             // so a slow renderer plays the simulations slowly instead of
@@ -364,12 +365,12 @@ class Preview {
             setPaused(true);
             engine.seek(schedule.timeOf(k), glfwGetTime());
             const double length = loopLength();
-            passes =
-                length > 0.0
-                    ? static_cast<int>(std::lround(
-                          (static_cast<double>(k) / schedule.fps() - engine.currentTime) / length))
-                    : 0;
-            lastClock = engine.currentTime;
+            passes = length > 0.0
+                         ? static_cast<int>(std::lround((static_cast<double>(k) / schedule.fps() -
+                                                         engine.clock.currentTime) /
+                                                        length))
+                         : 0;
+            lastClock = engine.clock.currentTime;
         }
         if (k == shownFrame && !redraw) {
             present();

@@ -134,7 +134,7 @@ extern "C" EMSCRIPTEN_KEEPALIVE void quex_toggle_pause() {
 // What the tests read: the demo clock of the last frame, the music position
 // handed to the sound device, and the bass level.
 extern "C" EMSCRIPTEN_KEEPALIVE double quex_demo_time() {
-    return run ? run->engine.currentTime : -1.0;
+    return run ? run->engine.clock.currentTime : -1.0;
 }
 
 extern "C" EMSCRIPTEN_KEEPALIVE double quex_music_position() {
