@@ -145,11 +145,11 @@ bool connect(SystemSound& s, unsigned channels) {
         !waitFor(s, [&s] { return contextReady(pa_context_get_state(s.context)); })) {
         return false;
     }
-    pa_sample_spec spec{};
-    spec.format = PA_SAMPLE_FLOAT32NE;
-    spec.rate = static_cast<std::uint32_t>(s.rate);
-    spec.channels = static_cast<std::uint8_t>(channels);
-    s.stream = pa_stream_new(s.context, "quex_invi", &spec, nullptr);
+    pa_sample_spec format{};
+    format.format = PA_SAMPLE_FLOAT32NE;
+    format.rate = static_cast<std::uint32_t>(s.rate);
+    format.channels = static_cast<std::uint8_t>(channels);
+    s.stream = pa_stream_new(s.context, "quex_invi", &format, nullptr);
     if (s.stream == nullptr) {
         return false;
     }

@@ -110,8 +110,8 @@ bool record(Recording& r, const char* source) {
         pa_threaded_mainloop_wait(r.loop);
     }
     if (!r.failed) {
-        pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, kRate, kChannels};
-        r.stream = pa_stream_new(r.context, "heard", &spec, nullptr);
+        pa_sample_spec format{PA_SAMPLE_FLOAT32LE, kRate, kChannels};
+        r.stream = pa_stream_new(r.context, "heard", &format, nullptr);
         pa_stream_set_state_callback(r.stream, onStreamState, &r);
         pa_stream_set_read_callback(r.stream, onRead, &r);
         pa_buffer_attr attr{};
