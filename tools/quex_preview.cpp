@@ -331,9 +331,10 @@ class Preview {
         holdSteps = rebuild.stepsTaken();
     }
 
-    void setPaused(bool paused) {
+    // A hold for a rebuild pauses at the frame shown, not at the music heard.
+    void setPaused(bool paused, bool hold = false) {
         if (engine.clock.paused != paused) {
-            engine.togglePause(glfwGetTime());
+            engine.togglePause(glfwGetTime(), hold);
         }
     }
 
@@ -362,7 +363,7 @@ class Preview {
             // rebuilding everything it skipped.
             k = shownFrame + 1;
             held = true;
-            setPaused(true);
+            setPaused(true, true);
             engine.seek(schedule.timeOf(k), glfwGetTime());
             const double length = loopLength();
             passes = length > 0.0
@@ -382,7 +383,7 @@ class Preview {
         }
         if (!rebuild.bringTo(k, kRebuildSlice)) {
             held = true;
-            setPaused(true);
+            setPaused(true, true);
             present();
             return clock;
         }

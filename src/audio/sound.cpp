@@ -250,9 +250,9 @@ void Sound::prime() {
 // latency, at the device's nominal rate. A wake-up is late by a varying
 // amount and never early, so the earliest reading wins and one a little later
 // than the line moves it a quarter of the way (a device a little slower than
-// the timer). One later by more than a render is the device going on after a
-// gap (a stall, a queue that ran dry) or with a longer delay: taken as it is,
-// and counted.
+// the timer). One later by more than two renders is the device going on after
+// a gap (a stall, a queue that ran dry) or with a longer delay: taken as it
+// is, and counted.
 // Where requests vary in size (the browser's), the line is the same: what
 // the platform reports as queued ahead is in the latency.
 void Sound::followLine(std::size_t frames, int latencyFrames) {
@@ -267,7 +267,7 @@ void Sound::followLine(std::size_t frames, int latencyFrames) {
     if (lastRenderFrames > 0) {
         const double last = static_cast<double>(lastRenderFrames) * frameNs;
         const double late = heard - (lineNs + last);
-        const bool drifts = late > 0.0 && late <= std::max(last, 10e6);
+        const bool drifts = late > 0.0 && late <= std::max(2.0 * last, 10e6);
         if (late > 0.0 && !drifts) {
             gapNs += late;
         }

@@ -222,7 +222,9 @@ ClockStep togglePause(ClockState& s, const ClockInput& in) {
     const double span = in.range.end - in.range.start;
     const MusicPosition& music = in.music;
     double at = in.now - s.startOffset;
-    if (in.musicKnown && span > 0.0 && music.silentFor < ClockState::kHoldSeconds) {
+    if (in.pauseAtFrame) {
+        at = s.currentTime;
+    } else if (in.musicKnown && span > 0.0 && music.silentFor < ClockState::kHoldSeconds) {
         at = music.seconds;
     } else if (at >= in.range.end) {
         at = wrapTime(at, in.range);

@@ -105,6 +105,9 @@ struct ClockInput {
     bool musicKnown = false; // music plays and the device told where (no seek on its way)
     MusicPosition music;
     double seekTo = 0.0; // Seek: the demo time asked for, finite
+    // TogglePause: pause at the last frame's time rather than at the music
+    // heard now (a host holding the clock while it works).
+    bool pauseAtFrame = false;
 };
 
 enum class MusicAction { None, Skip, Seek, Pause, Resume };

@@ -240,8 +240,10 @@ void Engine::seekMusic(double seconds) {
     audio.seek(music);
 }
 
-void Engine::togglePause(double now) {
-    apply(decideClock(clock, clockInput(ClockEvent::TogglePause, now)));
+void Engine::togglePause(double now, bool atFrame) {
+    ClockInput in = clockInput(ClockEvent::TogglePause, now);
+    in.pauseAtFrame = atFrame;
+    apply(decideClock(clock, in));
 }
 
 void Engine::seek(double seconds, double now) {

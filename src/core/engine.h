@@ -69,9 +69,11 @@ class Engine {
     double advanceClock(FrameHost& host);
     // Moves the music so that `seconds` is heard when the clock shows it.
     void seekMusic(double seconds);
-    // Pausing freezes the clock at the music heard now; resuming lets the
-    // music go on after what was heard, and the clock with it.
-    void togglePause(double now);
+    // Pausing freezes the clock at the music heard now (`atFrame`: at the
+    // last frame's time, for a host holding the clock while it works);
+    // resuming lets the music go on after what was heard, and the clock with
+    // it.
+    void togglePause(double now, bool atFrame = false);
     // A live frame up to the swap: the clock, Audio::update and drawFrame with
     // the music's levels. Returns the frame's demo time.
     double renderFrame(FrameHost& host);
