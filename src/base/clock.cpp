@@ -138,12 +138,13 @@ ClockStep frame(ClockState& s, const ClockInput& in) {
             s.settle = Settle::Forward;
         }
     }
+    // Where the music stopped, while the device is silent.
+    s.lastHeard = known ? heardSoFar : -1.0;
     bool back = false;
     if (heard) {
         if (s.lastLatency >= 0.0) {
             s.latencyGrowth = std::max(0.0, s.latencyGrowth + music.latency - s.lastLatency);
         }
-        s.lastHeard = heardSoFar;
         s.lastLatency = music.latency;
         const double error = std::remainder(music.seconds - t, span);
         const Settle settling = s.settle;
@@ -171,7 +172,6 @@ ClockStep frame(ClockState& s, const ClockInput& in) {
         }
     } else {
         s.off = false;
-        s.lastHeard = -1.0;
         if (known && music.silentFor < ClockState::kHoldSeconds) {
             // Late or stalled a moment: the picture waits for the music, not
             // going back.

@@ -201,7 +201,8 @@ TEST(Clock, JitteredReadingsPaceTheClockWithinFivePercent) {
 // The frame loop blocked for 120 s while the device played on (a window
 // dragged, a hidden tab): the picture goes on by the music heard, through
 // the loop end, leaving nothing out. A process that stood still 3 s (its
-// device played what it held) goes on from where it stood.
+// device played what it held) goes on from where it stood, as does a frame
+// of 14 s after a reading that found the device silent a moment.
 TEST(Clock, AFrameAfterALongBlockGoesOnByTheMusicHeardMeanwhile) {
     Listening run(150.0);
     for (int i = 0; i < 30; ++i) {
@@ -215,6 +216,14 @@ TEST(Clock, AFrameAfterALongBlockGoesOnByTheMusicHeardMeanwhile) {
         run.frame(kFrame, kFrame);
     }
     step = run.frame(3.0, 0.04, true);
+    EXPECT_EQ(step.music, MusicAction::None);
+    EXPECT_NEAR(step.time, run.in.music.seconds, 1e-6);
+    // Read as the device was silent a moment, then a frame of 14 s (a browser
+    // compiling shaders, its device fed only between frames).
+    run.in.music.silentFor = 0.02;
+    run.frame(kFrame, 0.0);
+    run.in.music.silentFor = 0.0;
+    step = run.frame(14.0, 0.085, true);
     EXPECT_EQ(step.music, MusicAction::None);
     EXPECT_NEAR(step.time, run.in.music.seconds, 1e-6);
 }
