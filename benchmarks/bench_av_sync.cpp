@@ -3,9 +3,13 @@
 // clock after ten pauses, and, over every frame of a run through the loop
 // end, the picture minus the music heard (read off the recording) on a
 // device whose clock runs off the timer by some parts per million, one that
-// stalls for 2 s, a process that stands still for 3 s, and a device 200 ms
-// behind what it is handed. The frame loop runs on SDL's disk driver's own
-// timeline, four times faster than real time.
+// stalls for 2 s, a process that stands still for 3 s, a device 200 ms behind
+// what it is handed, frames of 0.45, 1 and 3 s with a device fed only between
+// them (as the browser's worklet is: it runs dry), renders woken late by an
+// exponential 10 ms, a frame loop blocked for 120 s while the device plays
+// on (its renders late too), and an output delay that grows from 20 to 200 ms and shrinks back. The
+// frame loop runs on SDL's disk driver's own timeline, four times faster than
+// real time.
 //
 // Usage: bench_av_sync [PPM...]  (headless; default 100 -100 1000 -1000: the
 // timer that much faster than the device, so positive is a slow device)
@@ -54,7 +58,7 @@ void measureSeam() {
     DeviceHost host(s.device, 1.0);
     startAt(s.engine, host, 191.5);
     host.onFrame = [&](int) {
-        if (s.engine.currentTime > 54.0 && s.engine.currentTime < 60.0) {
+        if (s.engine.clock.currentTime > 54.0 && s.engine.clock.currentTime < 60.0) {
             host.requestClose();
         }
     };
@@ -151,14 +155,24 @@ void measurePauseDrift() {
 
 struct Scenario {
     const char* name;
-    double clockRate = 1.0; // the timer against the device
-    double stall = 0.0;     // seconds the device stops asking, mid-run
-    double stop = 0.0;      // seconds the whole process stands still, mid-run
-    double latency = 0.0;   // seconds the device is behind what it is handed
+    double clockRate = 1.0;  // the timer against the device
+    double stall = 0.0;      // seconds the device stops asking, mid-run
+    double stop = 0.0;       // seconds the whole process stands still, mid-run
+    double latency = 0.0;    // seconds the device is behind what it is handed
+    double latencyTo = -1.0; // ... from mid-run on (-1: unchanged)
+    double slowFrame = 0.0;  // mid-run, 10 s of frames this long with a device fed between them
+    double block = 0.0;      // seconds the frame loop is held mid-run, the device playing on
+    double jitter = 0.0;     // renders late by an exponential this long on average
 };
 
+constexpr double kSlowFor = 10.0;
+// What a device fed only between frames holds: the browser worklet's queue.
+constexpr double kQueued = 4096.0 / kRate;
+
 // From 180 s through the loop end to 60 s (about 20 s of music), every
-// frame's picture minus the music heard then; the disturbance 4 s in.
+// frame's picture minus the music heard then (where silence is heard then,
+// the first music heard before the next frame, less the time until it); the
+// disturbance 4 s in.
 void measureEveryFrame(const Scenario& sc) {
     Session s;
     if (!s.start()) {
@@ -167,6 +181,7 @@ void measureEveryFrame(const Scenario& sc) {
     }
     s.engine.audio.setExtraLatency(sc.latency);
     DeviceHost host(s.device, sc.clockRate);
+    host.jitter = sc.jitter;
     startAt(s.engine, host, 180.0);
     const double begin = host.deviceSeconds();
     struct Seen {
@@ -175,23 +190,47 @@ void measureEveryFrame(const Scenario& sc) {
     };
     std::vector<Seen> frames;
     double disturbed = -1.0;
+    double calm = -1.0; // when the disturbance is over
     host.onFrame = [&](int) {
-        frames.push_back({s.engine.currentTime, host.clockReadAt});
+        frames.push_back({s.engine.clock.currentTime, host.clockReadAt});
         const double now = host.deviceSeconds();
-        if (disturbed < 0.0 && now > begin + 4.0 && (sc.stall > 0.0 || sc.stop > 0.0)) {
+        if (disturbed < 0.0 && now > begin + 4.0) {
             disturbed = now;
-            holdSoundDevices(true);
+            if (sc.latencyTo >= 0.0) {
+                s.engine.audio.setExtraLatency(sc.latencyTo);
+            }
+            if (sc.block > 0.0) {
+                s.device.waitMore(static_cast<std::size_t>(sc.block * kRate), 120.0);
+            }
+            if (sc.stall > 0.0 || sc.stop > 0.0) {
+                holdSoundDevices(true);
+            }
             if (sc.stop > 0.0) {
                 // Nothing runs: no frame, no sound; the device plays silence.
                 s.device.waitMore(static_cast<std::size_t>(sc.stop * kRate), 60.0);
                 holdSoundDevices(false);
             }
+            calm = host.deviceSeconds();
         }
         if (sc.stall > 0.0 && disturbed >= 0.0 && now > disturbed + sc.stall &&
             now < disturbed + sc.stall + 1.0) {
             holdSoundDevices(false);
+            calm = now;
         }
-        if (s.engine.currentTime > 60.0 && s.engine.currentTime < 100.0) {
+        if (sc.slowFrame > 0.0 && disturbed >= 0.0 && now < disturbed + kSlowFor) {
+            // A slow frame, drawn before it is shown (as in a browser): the
+            // device plays what it was given, then nothing until it is fed
+            // again, just before the next frame. The frame is judged as it is
+            // shown, once drawn.
+            s.device.waitMore(static_cast<std::size_t>(kQueued * kRate));
+            holdSoundDevices(true);
+            s.device.waitMore(static_cast<std::size_t>((sc.slowFrame - kQueued) * kRate));
+            holdSoundDevices(false);
+            s.device.waitMore(Audio::kPeriodFrames);
+            frames.back().device = host.deviceSeconds();
+            calm = frames.back().device;
+        }
+        if (s.engine.clock.currentTime > 60.0 && s.engine.clock.currentTime < 100.0) {
             host.requestClose();
         }
     };
@@ -199,17 +238,24 @@ void measureEveryFrame(const Scenario& sc) {
     const LoopRange range = s.engine.loopRangeNow();
     s.engine.audio.unload();
     const Recording recording(s.device.samples(), 178.0, range.start, range.end);
-    std::vector<double> all, settled;
-    for (const Seen& f : frames) {
-        const double heard = heardAt(recording, f.device, sc.latency);
+    std::vector<double> all, during, settled;
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        const Seen& f = frames[i];
+        const double next = i + 1 < frames.size() ? frames[i + 1].device : f.device;
+        double heard = std::nan("");
+        for (double d = f.device; std::isnan(heard) && d <= next; d += 0.001) {
+            const bool changed = sc.latencyTo >= 0.0 && disturbed >= 0.0 && d >= disturbed;
+            heard = heardAt(recording, d, changed ? sc.latencyTo : sc.latency) - (d - f.device);
+        }
         if (std::isnan(heard) || f.device < begin + 1.0) {
             continue;
         }
         const double offset = std::remainder(f.time - heard, range.end - range.start);
         all.push_back(offset);
-        if (disturbed < 0.0 || f.device < disturbed ||
-            f.device > disturbed + sc.stall + sc.stop + 0.5) {
+        if (disturbed < 0.0 || f.device < disturbed || f.device > calm + 0.5) {
             settled.push_back(offset);
+        } else if (f.device <= calm) {
+            during.push_back(offset);
         }
     }
     auto report = [](std::vector<double> v) {
@@ -230,9 +276,14 @@ void measureEveryFrame(const Scenario& sc) {
                           sizes.begin(), sizes.end(), [](double x) { return x > 1.0 / 60.0; })));
         return std::string(text);
     };
-    std::printf("%-22s picture minus heard over %zu frames: %s; from 0.5 s after the "
-                "disturbance: %s\n",
-                sc.name, all.size(), report(all).c_str(), report(settled).c_str());
+    double leftOut = 0.0, again = 0.0;
+    for (const auto& jump : recording.jumps()) {
+        (jump.second > 0.0 ? leftOut : again) += std::fabs(jump.second);
+    }
+    std::printf("%-26s picture minus heard over %zu frames: %s; during the disturbance: %s; "
+                "from 0.5 s after it: %s; music left out %.2f s, played again %.2f s\n",
+                sc.name, all.size(), report(all).c_str(), report(during).c_str(),
+                report(settled).c_str(), leftOut, again);
 }
 
 } // namespace
@@ -264,5 +315,14 @@ int main(int argc, char** argv) {
     measureEveryFrame({"2 s stall", 1.0, 2.0});
     measureEveryFrame({"3 s process stop", 1.0, 0.0, 3.0});
     measureEveryFrame({"200 ms latency", 1.0, 0.0, 0.0, 0.2});
+    measureEveryFrame({"latency 20 to 200 ms", 1.0, 0.0, 0.0, 0.02, 0.2});
+    measureEveryFrame({"latency 200 to 20 ms", 1.0, 0.0, 0.0, 0.2, 0.02});
+    for (const double slow : {0.45, 1.0, 3.0}) {
+        char name[40];
+        std::snprintf(name, sizeof name, "%.2g s frames, dry device", slow);
+        measureEveryFrame({name, 1.0, 0.0, 0.0, 0.0, -1.0, slow});
+    }
+    measureEveryFrame({"renders late by exp 10 ms", 1.0, 0.0, 0.0, 0.0, -1.0, 0.0, 0.0, 0.01});
+    measureEveryFrame({"120 s block, renders late", 1.0, 0.0, 0.0, 0.0, -1.0, 0.0, 120.0, 0.01});
     return 0;
 }

@@ -20,13 +20,18 @@ set(QUEX_FLOOR_ROOT ${CMAKE_BINARY_DIR}/floors)
 
 # The browser build swaps these desktop sources for its own: the window and
 # the sound device (its process entry and frame loop are src/core/browser_main.cpp).
+# The desktop's own sound system is PulseAudio's on Linux, WASAPI on Windows.
+set(QUEX_LINUX_SOURCES audio/system_sound_pulse.cpp)
+set(QUEX_WINDOWS_SOURCES audio/system_sound_wasapi.cpp)
 set(QUEX_DESKTOP_SOURCES core/window.cpp audio/sound_output_sdl.cpp audio/system_audio_log.cpp
-                         render/headless_context.cpp)
+                         render/headless_context.cpp ${QUEX_LINUX_SOURCES} ${QUEX_WINDOWS_SOURCES})
 set(QUEX_BROWSER_SOURCES core/browser_window.cpp audio/sound_output_web_audio.cpp)
 if(EMSCRIPTEN)
   set(QUEX_PLATFORM_EXCLUDES ${QUEX_DESKTOP_SOURCES})
+elseif(WIN32)
+  set(QUEX_PLATFORM_EXCLUDES ${QUEX_BROWSER_SOURCES} ${QUEX_LINUX_SOURCES})
 else()
-  set(QUEX_PLATFORM_EXCLUDES ${QUEX_BROWSER_SOURCES})
+  set(QUEX_PLATFORM_EXCLUDES ${QUEX_BROWSER_SOURCES} ${QUEX_WINDOWS_SOURCES})
 endif()
 
 # A directory holding links to the named folders or files of src/.

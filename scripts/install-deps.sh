@@ -6,13 +6,13 @@ set -euo pipefail
 
 build_packages=(
   build-essential cmake pkg-config python3-glad
-  libglfw3-dev libstb-dev zlib1g-dev libsdl2-dev libmpg123-dev libboost-dev libegl-dev libgl-dev
+  libglfw3-dev libstb-dev zlib1g-dev libsdl2-dev libpulse-dev libmpg123-dev libboost-dev libegl-dev libgl-dev
   libgl1-mesa-dri libegl-mesa0
   help2man
 )
 test_packages=(
   libgtest-dev clang libclang-rt-14-dev xvfb xauth xdotool x11-utils imagemagick
-  ffmpeg lame sox wine64
+  ffmpeg lame sox wine64 pulseaudio pulseaudio-utils libx11-dev
   glslang-tools apitrace mesa-vulkan-drivers
   lintian desktop-file-utils
 )

@@ -63,7 +63,11 @@ fi
 windows_exe() {
   bash scripts/build-windows.sh build/windows || return 1
   bash tests/e2e/windows_exe.sh build/windows/exe/quex_invi.exe \
-    build/windows/exe/quex_invi_corrupt.exe build/windows/wine
+    build/windows/exe/quex_invi_corrupt.exe build/windows/wine || return 1
+  # Through Wine's PulseAudio driver into a private server, recorded by the
+  # Release build's helpers.
+  bash tests/e2e/windows_sound_server.sh build/windows/exe/quex_invi.exe build/windows/wine \
+    build/release
 }
 stage "windows" windows_exe
 

@@ -322,7 +322,8 @@ class Preview {
     }
 
     double clockNow() const {
-        return engine.paused ? engine.pauseTime : glfwGetTime() - engine.startOffset;
+        return engine.clock.paused ? engine.clock.pauseTime
+                                   : glfwGetTime() - engine.clock.startOffset;
     }
 
     // Past the loop end Engine::seek wraps; before 0 it stops at 0. A seek
@@ -330,7 +331,7 @@ class Preview {
     void seekTo(double t) {
         engine.seek(t, glfwGetTime());
         passes = 0;
-        lastClock = engine.currentTime;
+        lastClock = engine.clock.currentTime;
         markLanding();
     }
 
@@ -341,9 +342,10 @@ class Preview {
         landSteps = rebuild.stepsTaken();
     }
 
-    void setPaused(bool paused) {
-        if (engine.paused != paused) {
-            engine.togglePause(glfwGetTime());
+    // A hold for a rebuild pauses at the frame shown, not at the music heard.
+    void setPaused(bool paused, bool hold = false) {
+        if (engine.clock.paused != paused) {
+            engine.togglePause(glfwGetTime(), hold);
         }
     }
 
@@ -354,9 +356,9 @@ class Preview {
         wanted = k;
         engine.seek(schedule.timeOf(k), glfwGetTime());
         const double length = loopLength();
-        const double passed = static_cast<double>(k) / schedule.fps() - engine.currentTime;
+        const double passed = static_cast<double>(k) / schedule.fps() - engine.clock.currentTime;
         passes = length > 0.0 ? static_cast<int>(std::lround(passed / length)) : 0;
-        lastClock = engine.currentTime;
+        lastClock = engine.clock.currentTime;
     }
 
     // Drawing frame k would take steps worth more than kLagSeconds.
@@ -372,12 +374,14 @@ class Preview {
     double frame(FrameHost& host) {
         const double clock = engine.advanceClock(host);
         engine.audio.update();
-        if (!engine.paused && clock < lastClock - 1.0) {
-            ++passes; // the clock wrapped at the loop end
+        // The clock wrapped at the loop end; a step back at the first music
+        // heard after a seek (a slow sound server) is shorter.
+        if (!engine.clock.paused && clock < lastClock - 0.5 * loopLength()) {
+            ++passes;
         }
         lastClock = clock;
         wanted = frameFor(clock);
-        if (!engine.paused && !landing && shownFrame >= 0 && wanted > shownFrame + 1 &&
+        if (!engine.clock.paused && !landing && shownFrame >= 0 && wanted > shownFrame + 1 &&
             farBehind(wanted)) {
             // A draw slower than the steps it let pass (the smoke on a slow
             // renderer): the clock goes back to the next frame and waits for
@@ -393,7 +397,7 @@ class Preview {
         if (landing && !held()) {
             land(host);
         }
-        setPaused(userPaused || held());
+        setPaused(userPaused || held(), !userPaused);
         return schedule.timeOf(wanted);
     }
 

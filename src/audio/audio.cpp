@@ -25,6 +25,8 @@ struct Audio::Block {
     AudioAnalyzer analyzer;
     // Published to the audio thread once the tap is set up.
     std::atomic<bool> tapLive{false};
+    // A delay after the device that the platform cannot see, in frames.
+    std::atomic<int> extraLatencyFrames{0};
 };
 
 namespace {
@@ -33,7 +35,9 @@ namespace {
 // into the tap.
 void deviceCallback(void* user, float* out, std::size_t frames) {
     auto* block = static_cast<Audio::Block*>(user);
-    block->sound.render(out, frames);
+    block->sound.render(out, frames,
+                        block->engine.latencyFrames.load(std::memory_order_relaxed) +
+                            block->extraLatencyFrames.load(std::memory_order_relaxed));
     if (block->tapLive.load(std::memory_order_acquire)) {
         block->tap.process(out, out, frames);
     }
@@ -191,34 +195,35 @@ void Audio::skip(double seconds) {
 }
 
 double Audio::outputLatency() const {
-    return static_cast<double>(state->engine.latencyFrames.load(std::memory_order_relaxed)) /
-               kEngineRate +
-           extraLatency;
+    return static_cast<double>(state->engine.latencyFrames.load(std::memory_order_relaxed) +
+                               state->extraLatencyFrames.load(std::memory_order_relaxed)) /
+           kEngineRate;
 }
 
 void Audio::setExtraLatency(double seconds) {
-    extraLatency = std::isfinite(seconds) ? std::max(seconds, 0.0) : 0.0;
+    const double frames = std::isfinite(seconds) ? std::max(seconds, 0.0) * kEngineRate : 0.0;
+    state->extraLatencyFrames.store(static_cast<int>(std::lround(std::min(frames, 1e9))),
+                                    std::memory_order_relaxed);
 }
 
 bool Audio::playPosition(MusicPosition& out) const {
     const Block& b = *state;
     Sound::Playhead head;
     if (!b.soundReady || !b.engineReady || paused || !b.sound.isPlaying() ||
-        !b.sound.playhead(head) || head.nsPerFrame <= 0) {
+        !b.sound.playhead(head)) {
         return false;
     }
     const Sound& s = b.sound;
-    const double latency = outputLatency() * kEngineRate;
-    const double age = static_cast<double>(Sound::steadyNs() - head.handedNs);
-    // Output frames played since the render. The device cannot play past what
-    // it was handed.
-    const double played = std::max(age, 0.0) / static_cast<double>(head.nsPerFrame);
-    const double handed = static_cast<double>(head.frames) + latency;
-    out.silentFor = std::max(played - handed, 0.0) * static_cast<double>(head.nsPerFrame) * 1e-9;
+    // Output frames heard of that buffer by now (negative: the device is
+    // still before it). It cannot play past what it was handed.
+    const double played =
+        static_cast<double>(Sound::steadyNs() - head.heardNs) * kEngineRate * 1e-9;
+    const double handed = static_cast<double>(head.frames);
+    out.silentFor = std::max(played - handed, 0.0) / kEngineRate;
+    out.latency = static_cast<double>(head.latencyFrames) / kEngineRate;
+    out.gaps = static_cast<double>(head.gapNs) * 1e-9;
     const double rate = static_cast<double>(s.sampleRate());
-    double frame =
-        static_cast<double>(head.frame) + (std::min(played, handed) - latency) * rate / kEngineRate;
-    out.rate = 1e9 / (static_cast<double>(head.nsPerFrame) * kEngineRate);
+    double frame = static_cast<double>(head.frame) + std::min(played, handed) * rate / kEngineRate;
     out.loops = head.loops;
     const double length = static_cast<double>(s.lengthFrames());
     const double loopStart = static_cast<double>(s.loopStartFrame());

@@ -1,22 +1,12 @@
 #pragma once
 
+#include "base/clock.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 
 class ArrivingBytes;
-
-// Where the music is being heard: a time inside the track, how many times it
-// has flowed from its end into the loop start to get there, how long the
-// device has been past the end of what it was handed (it plays silence, or
-// has stopped asking; the time stands where the music stopped), and the pace
-// it plays at.
-struct MusicPosition {
-    double seconds = 0.0;
-    std::uint64_t loops = 0;
-    double silentFor = 0.0;
-    double rate = 1.0; // music seconds per second
-};
 
 // The music player: plays one track on the sound device, copies what is
 // played into a lock-free ring buffer on the audio thread, and measures bass
@@ -45,13 +35,14 @@ class Audio {
     void setLoopStart(double seconds);
     // The music time that the device is handed next (0 without music).
     double positionSeconds() const;
-    // Where the music is being heard now: the start of the buffer the device
-    // was last handed plus the time since, at the device's own pace, less the
-    // output latency. False where no music plays: none, paused, or a seek not
-    // yet carried out.
+    // Where the music is being heard now: the buffer the device was last
+    // handed, heard from when the sound's line of renders says, plus the time
+    // since at the device's nominal rate; with the latency it was handed
+    // with. False where no music plays: none, paused, or a seek, a skip or a
+    // resume not yet carried out.
     bool playPosition(MusicPosition& out) const;
     // From handing a frame to the device to hearing it: what the platform
-    // reports, plus any delay set below.
+    // reports now, plus any delay set below.
     double outputLatency() const;
     // A delay after the device that the platform cannot see (a test's device).
     void setExtraLatency(double seconds);
@@ -77,5 +68,4 @@ class Audio {
 
     std::unique_ptr<Block> state;
     bool paused = false;
-    double extraLatency = 0.0;
 };

@@ -36,12 +36,9 @@ bool Sound::setUp(int sourceRate, unsigned sourceChannels, std::uint64_t frames)
     loopStart.store(0, std::memory_order_relaxed);
     cursor.store(0, std::memory_order_relaxed);
     headFrames.store(0, std::memory_order_relaxed);
-    lastRenderNs = 0;
     lastRenderFrames = 0;
     lineNs = 0.0;
-    paceSamples = 0;
-    offPace = 0;
-    nsPerFrame = 1e9 / static_cast<double>(outputRate);
+    gapNs = 0.0;
     outputLoops = 0;
     live.store(true, std::memory_order_release);
     return true;
@@ -99,6 +96,9 @@ void Sound::seekSeconds(double t) {
 }
 
 void Sound::seekFrame(std::uint64_t frame) {
+    // Before the target: a render that sees the target sees no skip made
+    // before it, and a skip made after it goes on from it.
+    skipRequest.store(0, std::memory_order_release);
     seekTarget.store(std::min(frame, length), std::memory_order_release);
     // After the target: a render that sees this count also sees the target.
     seeksRequested.fetch_add(1, std::memory_order_release);
@@ -132,7 +132,7 @@ std::int64_t Sound::steadyNs() {
         .count();
 }
 
-void Sound::publishHead(std::uint64_t seeks, std::size_t frames, std::int64_t now) {
+void Sound::publishHead(std::uint64_t seeks, std::size_t frames, int latencyFrames) {
     const std::uint32_t s = headSequence.load(std::memory_order_relaxed);
     headSequence.store(s + 1, std::memory_order_relaxed);
     std::atomic_thread_fence(std::memory_order_release);
@@ -140,8 +140,9 @@ void Sound::publishHead(std::uint64_t seeks, std::size_t frames, std::int64_t no
     headLoops.store(outputLoops, std::memory_order_relaxed);
     headSeeks.store(seeks, std::memory_order_relaxed);
     headFrames.store(static_cast<std::uint32_t>(frames), std::memory_order_relaxed);
-    headNs.store(now, std::memory_order_relaxed);
-    headNsPerFrame.store(static_cast<std::int64_t>(nsPerFrame), std::memory_order_relaxed);
+    headNs.store(static_cast<std::int64_t>(lineNs), std::memory_order_relaxed);
+    headLatency.store(latencyFrames, std::memory_order_relaxed);
+    headGap.store(static_cast<std::int64_t>(gapNs), std::memory_order_relaxed);
     headSequence.store(s + 2, std::memory_order_release);
 }
 
@@ -160,14 +161,15 @@ bool Sound::playhead(Playhead& out) const {
         p.loops = headLoops.load(std::memory_order_relaxed);
         const std::uint64_t seeks = headSeeks.load(std::memory_order_relaxed);
         p.frames = headFrames.load(std::memory_order_relaxed);
-        p.handedNs = headNs.load(std::memory_order_relaxed);
-        p.nsPerFrame = headNsPerFrame.load(std::memory_order_relaxed);
+        p.heardNs = headNs.load(std::memory_order_relaxed);
+        p.latencyFrames = headLatency.load(std::memory_order_relaxed);
+        p.gapNs = headGap.load(std::memory_order_relaxed);
         std::atomic_thread_fence(std::memory_order_acquire);
         if (headSequence.load(std::memory_order_relaxed) != before) {
             continue;
         }
-        // A buffer handed before the last seek was carried out says nothing
-        // about where the music is now.
+        // A buffer handed before the last seek, skip or start was carried out
+        // says nothing about where the music is now.
         if (p.frames == 0 || seeks != seeksRequested.load(std::memory_order_acquire)) {
             return false;
         }
@@ -245,48 +247,44 @@ void Sound::prime() {
     primed = true;
 }
 
-void Sound::render(float* out, std::size_t frames) {
-    if (!live.load(std::memory_order_acquire)) {
-        std::fill(out, out + frames * outputChannels, 0.0f);
-        return;
-    }
-    // The device's pace: the time between two renders per frame of the first,
-    // smoothed; a stall or a late wake-up says nothing of it.
+// When each render's first frame is heard: the time of the render plus the
+// latency, at the device's nominal rate. A wake-up is late by a varying
+// amount and never early, so the earliest reading wins and one a little later
+// than the line moves it a quarter of the way (a device a little slower than
+// the timer). One later by more than two renders is the device going on after
+// a gap (a stall, a queue that ran dry) or with a longer delay: taken as it
+// is, and counted.
+// Where requests vary in size (the browser's), the line is the same: what
+// the platform reports as queued ahead is in the latency.
+void Sound::followLine(std::size_t frames, int latencyFrames) {
     const int changes = clockChanges.load(std::memory_order_acquire);
     if (changes != clockSeen) {
         clockSeen = changes;
         lastRenderFrames = 0;
-        paceSamples = 0;
-        nsPerFrame = 1e9 / static_cast<double>(outputRate);
     }
-    const std::int64_t now = steadyNs();
-    if (lastRenderFrames > 0 && now > lastRenderNs) {
-        const double sample =
-            static_cast<double>(now - lastRenderNs) / static_cast<double>(lastRenderFrames);
-        // Four in a row far off: the pace itself has changed, measure anew.
-        offPace = sample > 0.5 * nsPerFrame && sample < 2.0 * nsPerFrame ? 0 : offPace + 1;
-        if (offPace >= 4) {
-            offPace = 0;
-            paceSamples = 0;
+    const double frameNs = 1e9 / static_cast<double>(outputRate);
+    const double heard =
+        static_cast<double>(steadyNs()) + static_cast<double>(latencyFrames) * frameNs;
+    if (lastRenderFrames > 0) {
+        const double last = static_cast<double>(lastRenderFrames) * frameNs;
+        const double late = heard - (lineNs + last);
+        const bool drifts = late > 0.0 && late <= std::max(2.0 * last, 10e6);
+        if (late > 0.0 && !drifts) {
+            gapNs += late;
         }
-        if (offPace == 0) {
-            // The mean of the first eight, then smoothed.
-            paceSamples = std::min(paceSamples + 1, 8);
-            nsPerFrame += (sample - nsPerFrame) / paceSamples;
-        }
-    }
-    // When the device asked: the line through its renders, not each wake-up,
-    // which the scheduler makes late by a varying amount. A render far off
-    // the line (a stall, the first) starts it anew.
-    const double expected = lineNs + static_cast<double>(lastRenderFrames) * nsPerFrame;
-    const double off = static_cast<double>(now) - expected;
-    if (lastRenderFrames == 0 || std::fabs(off) > 2.0 * static_cast<double>(frames) * nsPerFrame) {
-        lineNs = static_cast<double>(now);
+        lineNs = drifts ? lineNs + last + late / 4.0 : heard;
     } else {
-        lineNs = expected + off / 8.0;
+        lineNs = heard;
     }
-    lastRenderNs = now;
     lastRenderFrames = frames;
+}
+
+void Sound::render(float* out, std::size_t frames, int latencyFrames) {
+    if (!live.load(std::memory_order_acquire)) {
+        std::fill(out, out + frames * outputChannels, 0.0f);
+        return;
+    }
+    followLine(frames, latencyFrames);
 
     const std::uint64_t seeks = seeksRequested.load(std::memory_order_acquire);
     std::uint64_t target = seekTarget.exchange(kNoSeek, std::memory_order_acq_rel);
@@ -316,7 +314,7 @@ void Sound::render(float* out, std::size_t frames) {
     if (!primed) {
         prime();
     }
-    publishHead(seeks, frames, static_cast<std::int64_t>(lineNs));
+    publishHead(seeks, frames, latencyFrames);
     const bool exact = step == 1.0;
     for (std::size_t f = 0; f < frames; ++f) {
         float* o = out + f * outputChannels;

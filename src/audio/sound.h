@@ -32,11 +32,17 @@ class Sound {
     unsigned channelCount() const { return channels; }
     std::uint64_t lengthFrames() const { return length; }
 
-    void start() { playing.store(true, std::memory_order_release); }
+    // What was handed before a start says nothing of where the music is heard
+    // after it: the playhead waits for the next render.
+    void start() {
+        playing.store(true, std::memory_order_release);
+        seeksRequested.fetch_add(1, std::memory_order_release);
+    }
     void stop() { playing.store(false, std::memory_order_release); }
     bool isPlaying() const { return playing.load(std::memory_order_acquire); }
     // Seeks by the music's own rate; beyond the end it clamps to the end,
-    // which loops to the loop start. t must be finite and not negative.
+    // which loops to the loop start. t must be finite and not negative. A seek
+    // drops the skips asked for before it.
     void seekSeconds(double t);
     void seekFrame(std::uint64_t frame);
     // Moves the music `frames` on from wherever the next render would start,
@@ -50,16 +56,21 @@ class Sound {
     // audio thread's last render.
     std::uint64_t cursorFrame() const { return cursor.load(std::memory_order_acquire); }
 
-    // What the device was last handed while playing, and when: enough for the
-    // main thread to tell where the music is between two renders.
+    // What the device was last handed while playing, and when it is heard:
+    // enough for the main thread to tell where the music is between renders.
     struct Playhead {
-        std::uint64_t frame = 0;     // source frame of the handed buffer's first frame
-        std::uint64_t loops = 0;     // times the output had flowed from the end into the loop start
-        std::uint32_t frames = 0;    // frames in that buffer
-        std::int64_t handedNs = 0;   // steady clock at the render
-        std::int64_t nsPerFrame = 0; // the device's pace, measured between renders
+        std::uint64_t frame = 0;  // source frame of the handed buffer's first frame
+        std::uint64_t loops = 0;  // times the output had flowed from the end into the loop start
+        std::uint32_t frames = 0; // frames in that buffer
+        std::int64_t heardNs = 0; // steady clock when its first frame is heard
+        std::int32_t latencyFrames = 0; // the latency it was handed with
+        // How much later, in all, the device has gone on than what it was
+        // handed before would have ended: silence between buffers (a stall,
+        // a queue that ran dry), or a delay that grew.
+        std::int64_t gapNs = 0;
     };
-    // False until a buffer has been handed since the last seek request.
+    // False until a buffer has been handed since the last seek, skip or start
+    // request.
     bool playhead(Playhead& out) const;
     // The clock renders are timed by: the steady clock, or the one a test
     // sets (its device's own timeline). Set it while no device plays.
@@ -68,8 +79,10 @@ class Sound {
     static void useClock(ClockNs clock);
 
     // Audio thread: `frames` interleaved frames at the output format into out;
-    // silence while stopped or before the sound is ready.
-    void render(float* out, std::size_t frames);
+    // silence while stopped or before the sound is ready. `latencyFrames`:
+    // output frames from now until the first of them is heard, as the
+    // platform tells it now.
+    void render(float* out, std::size_t frames, int latencyFrames = 0);
 
   private:
     bool setUp(int sourceRate, unsigned sourceChannels, std::uint64_t frames);
@@ -87,7 +100,8 @@ class Sound {
     std::atomic<std::uint64_t> skipRequest{0};
     std::atomic<std::uint64_t> loopStart{0};
     std::atomic<std::uint64_t> cursor{0};
-    // Seek requests made (main thread) and carried out (audio thread).
+    // Requests that move the music (seeks, skips, starts), made on the main
+    // thread; a render that sees this count has carried them out.
     std::atomic<std::uint64_t> seeksRequested{0};
 
     // The playhead, published under a sequence count: odd while it is written.
@@ -97,16 +111,16 @@ class Sound {
     std::atomic<std::uint64_t> headSeeks{0};
     std::atomic<std::uint32_t> headFrames{0};
     std::atomic<std::int64_t> headNs{0};
-    std::atomic<std::int64_t> headNsPerFrame{0};
-    void publishHead(std::uint64_t seeks, std::size_t frames, std::int64_t now);
+    std::atomic<std::int32_t> headLatency{0};
+    std::atomic<std::int64_t> headGap{0};
+    void publishHead(std::uint64_t seeks, std::size_t frames, int latencyFrames);
 
-    // Audio thread only: the pace between renders and the output's loops.
-    std::int64_t lastRenderNs = 0;
+    // Audio thread only: when the last render's first frame is heard, on a
+    // line through the renders, and the output's loops.
+    void followLine(std::size_t frames, int latencyFrames);
     std::size_t lastRenderFrames = 0;
-    double nsPerFrame = 0.0;
     double lineNs = 0.0;
-    int paceSamples = 0;
-    int offPace = 0;
+    double gapNs = 0.0;
     int clockSeen = 0;
     std::uint64_t outputLoops = 0;
 

@@ -1,9 +1,12 @@
 #include "audio/sound_output.h"
 
 #include "audio/system_audio_log.h"
+#include "audio/system_sound.h"
 #include "base/log.h"
 
 #include <SDL2/SDL.h>
+#include <cstdlib>
+#include <string>
 
 namespace {
 
@@ -30,18 +33,35 @@ void prepareSdl() {
     quietSystemAudioLog();
 }
 
+// The platform's own sound system is asked first, unless SDL_AUDIODRIVER
+// names another of SDL's drivers (the tests' disk and dummy devices).
+bool systemSoundWanted() {
+    const char* named = std::getenv("SDL_AUDIODRIVER");
+    if (named == nullptr || *named == '\0') {
+        return true;
+    }
+    const std::string list = named;
+    return SDL_strcasecmp(list.substr(0, list.find(',')).c_str(), kSystemSoundSdlDriver) == 0;
+}
+
 } // namespace
 
 bool SoundOutput::open(int rate, unsigned channelCount, int periodFrames, Fill callback,
                        void* context) {
     close();
+    fill = callback;
+    user = context;
+    channels = channelCount;
+    if (systemSoundWanted()) {
+        system = openSystemSound(*this, rate, channelCount, periodFrames);
+        if (system != nullptr) {
+            return true;
+        }
+    }
     prepareSdl();
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
         return false;
     }
-    fill = callback;
-    user = context;
-    channels = channelCount;
     SDL_AudioSpec want{};
     want.freq = rate;
     want.format = AUDIO_F32SYS;
@@ -56,14 +76,18 @@ bool SoundOutput::open(int rate, unsigned channelCount, int periodFrames, Fill c
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
         return false;
     }
-    // SDL tells nothing past its own buffer: the one filled now is heard once
-    // the one before it has played.
+    // Where no sound server answers, SDL tells nothing past its own buffer:
+    // the one filled now is heard once the one before it has played.
     latencyFrames.store(have.samples, std::memory_order_relaxed);
     SDL_PauseAudioDevice(device, 0);
     return true;
 }
 
 void SoundOutput::close() {
+    if (system != nullptr) {
+        closeSystemSound(system);
+        system = nullptr;
+    }
     if (device != 0) {
         SDL_CloseAudioDevice(device);
         device = 0;

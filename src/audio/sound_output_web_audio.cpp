@@ -7,14 +7,16 @@
 // concurrently with the demo. An audio worklet plays it and asks the main
 // thread for more whenever it holds less than kQueuedFrames. Each fill tells
 // the latency: what the worklet still holds, less what it played since it
-// asked, plus the context's own (baseLatency, outputLatency). Frames it had
-// to play as silence because the main thread was busy are counted
-// (`missedFrames`); what follows from them is the demo clock's to decide, as
-// on the desktop. The worklet's code is a file beside the page; where there
-// is no worklet (pages not served from a secure origin), or its file does not
-// load, a script processor pulls the music on the main thread instead. A
-// context the browser suspends is resumed, and sound that cannot be had is
-// said by the page (Module.onSoundLost).
+// asked, plus the context's own: from its current time to what its output
+// timestamp says is heard now, read again at every fill so that a headset
+// plugged in is followed (baseLatency and outputLatency where it gives no
+// timestamp). Frames it had to play as silence because the main thread was
+// busy are counted (`missedFrames`); what follows from them is the demo
+// clock's to decide, as on the desktop. The worklet's code is a file beside
+// the page; where there is no worklet (pages not served from a secure
+// origin), or its file does not load, a script processor pulls the music on
+// the main thread instead. A context the browser suspends is resumed, and
+// sound that cannot be had is said by the page (Module.onSoundLost).
 
 namespace {
 
@@ -50,7 +52,16 @@ EM_JS(int, webAudioOpen, (int rate, int channels, int queuedFrames, void* output
     const sound = {context: context, node: null, buffer: 0, bufferFrames: 0, closed: false,
                    missedFrames: 0, held: {frames: 0, at: 0},
                    heldSeconds: () => Math.max(0, sound.held.frames / rate -
-                                                  (context.currentTime - sound.held.at))};
+                                                  (context.currentTime - sound.held.at)),
+                   outputSeconds: () => {
+                       const stamp = context.getOutputTimestamp ? context.getOutputTimestamp() : {};
+                       if (stamp.contextTime > 0 && stamp.performanceTime > 0) {
+                           const heard = stamp.contextTime +
+                                         (performance.now() - stamp.performanceTime) / 1000;
+                           return Math.max(0, context.currentTime - heard);
+                       }
+                       return (context.baseLatency || 0) + (context.outputLatency || 0);
+                   }};
     // `ahead`: frames the device plays before the first of these.
     const pull = (frames, ahead) => {
         if (frames > sound.bufferFrames) {
@@ -58,9 +69,9 @@ EM_JS(int, webAudioOpen, (int rate, int channels, int queuedFrames, void* output
             sound.buffer = _malloc(frames * channels * 4);
             sound.bufferFrames = frames;
         }
-        const own = (context.baseLatency || 0) + (context.outputLatency || 0);
         sound.held = {frames: ahead + frames, at: context.currentTime};
-        _quex_sound_fill(output, sound.buffer, frames, Math.round(ahead + own * rate));
+        const latency = Math.round(ahead + sound.outputSeconds() * rate);
+        _quex_sound_fill(output, sound.buffer, frames, latency);
         return HEAPF32.slice(sound.buffer >> 2, (sound.buffer >> 2) + frames * channels);
     };
     const play = (node) => {
@@ -85,8 +96,11 @@ EM_JS(int, webAudioOpen, (int rate, int channels, int queuedFrames, void* output
                 return;
             }
             const target = event.outputBuffer;
-            // This block plays once the one before it has.
-            const samples = pull(target.length, size);
+            // This block plays once the one before it has: a block after the
+            // event was sent, as its playbackTime says (Chromium's counts the
+            // block from now, a few milliseconds late).
+            const ahead = Math.round((event.playbackTime - context.currentTime) * rate);
+            const samples = pull(target.length, Number.isFinite(ahead) ? Math.max(0, ahead) : size);
             for (let c = 0; c < channels; ++c) {
                 const plane = target.getChannelData(c);
                 for (let f = 0; f < target.length; ++f) {

@@ -130,7 +130,7 @@ void followMusicDownload(Run& r) {
     const bool arriving = music.begun() && !music.complete() && e.musicLength > 0.0 && !r.musicCut;
     const double there =
         arriving ? e.musicLength * static_cast<double>(music.arrived()) / music.total() : 0.0;
-    const double ahead = there - e.currentTime;
+    const double ahead = there - e.clock.currentTime;
     double wait = 0.0;
     if (arriving && music.failed()) {
         // Nothing more will come: play what did, then go on without music.
@@ -139,7 +139,7 @@ void followMusicDownload(Run& r) {
             e.audio.unload();
             tellMusicCut(there);
         }
-    } else if (arriving && (!e.paused || r.waiting)) {
+    } else if (arriving && (!e.clock.paused || r.waiting)) {
         const double rate = download.rate(nowSeconds(), music.arrived()) * e.musicLength /
                             static_cast<double>(music.total());
         wait = musicWait(ahead, e.musicLength - there, rate, r.waiting);
@@ -147,7 +147,7 @@ void followMusicDownload(Run& r) {
     const double now = r.host.now();
     if (wait > 0.0) {
         // Also when the viewer pressed P during the wait: it goes on after it.
-        if (!e.paused) {
+        if (!e.clock.paused) {
             e.togglePause(now);
         }
         // Told when it changes by a second or more, or becomes known.
@@ -159,7 +159,7 @@ void followMusicDownload(Run& r) {
         r.waiting = true;
     } else if (r.waiting) {
         r.waiting = false;
-        if (e.paused) {
+        if (e.clock.paused) {
             e.togglePause(now);
         }
         tellMusicWait(-1.0);
@@ -241,7 +241,7 @@ extern "C" EMSCRIPTEN_KEEPALIVE void quex_toggle_pause() {
 // What the tests read: the demo clock of the last frame, the music position
 // handed to the sound device, and the bass level.
 extern "C" EMSCRIPTEN_KEEPALIVE double quex_demo_time() {
-    return run ? run->engine.currentTime : -1.0;
+    return run ? run->engine.clock.currentTime : -1.0;
 }
 
 extern "C" EMSCRIPTEN_KEEPALIVE double quex_music_position() {

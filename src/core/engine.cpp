@@ -44,7 +44,7 @@ bool Engine::init() {
         return false;
     }
     editor.init(window.handle);
-    startOffset = glfwGetTime();
+    clock.startOffset = glfwGetTime();
     return true;
 }
 
@@ -177,7 +177,7 @@ void Engine::step(FrameHost& host) {
     }
 
     host.swapAndPoll();
-    if (!paused) {
+    if (!clock.paused) {
         ++frameCounter;
     }
     host.endFrame(t);
@@ -194,85 +194,41 @@ LoopRange Engine::loopRangeNow() const {
     return loopRange(musicLength, timeline.endTime, script.loopTime);
 }
 
+ClockInput Engine::clockInput(ClockEvent event, double now) const {
+    ClockInput in;
+    in.event = event;
+    in.now = now;
+    in.range = loopRangeNow();
+    in.musicKnown = musicLength > 0.0 && audio.playPosition(in.music);
+    return in;
+}
+
+double Engine::apply(const ClockStep& step) {
+    switch (step.music) {
+    case MusicAction::Skip:
+        audio.skip(step.musicSeconds);
+        break;
+    case MusicAction::Seek:
+        seekMusic(step.musicSeconds);
+        break;
+    case MusicAction::Pause:
+        audio.pause();
+        break;
+    case MusicAction::Resume:
+        audio.resume();
+        break;
+    case MusicAction::None:
+        break;
+    }
+    if (step.restart) {
+        frameCounter = frameNumberAt(step.time);
+    }
+    return step.time;
+}
+
 double Engine::advanceClock(FrameHost& host) {
-    const LoopRange range = loopRangeNow();
-    audio.setLoopStart(range.start);
-    const double now = host.now();
-    const double sinceLast = framed ? now - lastFrameNow : 0.0;
-    lastFrameNow = now;
-    framed = true;
-    if (paused) {
-        currentTime = pauseTime;
-        return pauseTime;
-    }
-    MusicPosition music;
-    const bool playing = musicLength > 0.0 && audio.playPosition(music);
-    const double span = range.end - range.start;
-    const bool heard = playing && music.silentFor == 0.0 && span > 0.0;
-    const bool holding = playing && !heard && music.silentFor < kHoldSeconds;
-    // The timer carries the clock from the last frame (or the last seek), at
-    // the pace the device plays when it is heard.
-    const double pace = heard ? std::clamp(music.rate, 0.8, 1.25) : 1.0;
-    double t = currentTime + (now - startOffset - currentTime) * pace;
-    // A long gap between frames in which the music did not play on either:
-    // the whole process stood still (stopped, a sleeping machine), so the
-    // picture goes on from where it stood, as the music does.
-    const double heardSoFar = static_cast<double>(music.loops) * span + music.seconds;
-    const double played = heard && lastHeard >= 0.0 ? heardSoFar - lastHeard : 0.0;
-    if (playing && sinceLast > kStoodStillSeconds && played < 0.5 * sinceLast) {
-        t = currentTime;
-    }
-    lastHeard = heard ? heardSoFar : -1.0;
-    const bool snaps = heard && settling;
-    if (snaps) {
-        // The first music heard after a start, a seek or a resume: the clock
-        // takes it as it is, a part of the jump that is being made.
-        t += std::remainder(music.seconds - t, span);
-        settling = false;
-        offFrames = 0;
-    } else if (heard) {
-        const double error = std::remainder(music.seconds - t, span);
-        const bool off = std::fabs(error) > kStepSeconds;
-        if (off && offFrames > 0 && (error > 0.0) == (offLeast > 0.0)) {
-            ++offFrames;
-            offLeast = std::fabs(error) < std::fabs(offLeast) ? error : offLeast;
-        } else {
-            offFrames = off ? 1 : 0;
-            offLeast = error;
-        }
-        if (offFrames >= kOffFrames) {
-            if (offLeast > 0.0) {
-                t += offLeast;
-            } else {
-                // Music the device never played while the picture ran on (a
-                // stall, a late start): skipped, so the two go on together.
-                audio.skip(-offLeast);
-            }
-            offFrames = 0;
-        } else if (!off) {
-            t += std::clamp(error, -kPace * sinceLast, kPace * sinceLast);
-        }
-    } else {
-        offFrames = 0;
-        if (holding && span > 0.0) {
-            // Late or stalled a moment: the picture waits for the music, not
-            // going back.
-            t = std::min(t, currentTime +
-                                std::max(0.0, std::remainder(music.seconds - currentTime, span)));
-        }
-    }
-    if (!snaps) {
-        // Never back, whatever the timer did.
-        t = std::max(t, currentTime);
-    }
-    const bool wraps = t >= range.end;
-    if (wraps) {
-        t = wrapTime(t, range);
-        frameCounter = frameNumberAt(t);
-    }
-    startOffset = now - t;
-    currentTime = t;
-    return t;
+    audio.setLoopStart(loopRangeNow().start);
+    return apply(decideClock(clock, clockInput(ClockEvent::Frame, host.now())));
 }
 
 void Engine::seekMusic(double seconds) {
@@ -287,15 +243,10 @@ void Engine::seekMusic(double seconds) {
     audio.seek(music);
 }
 
-void Engine::togglePause(double now) {
-    ::togglePause(paused, pauseTime, startOffset, currentTime, now);
-    if (paused) {
-        audio.pause();
-    } else {
-        seekMusic(pauseTime);
-        settling = true;
-        audio.resume();
-    }
+void Engine::togglePause(double now, bool atFrame) {
+    ClockInput in = clockInput(ClockEvent::TogglePause, now);
+    in.pauseAtFrame = atFrame;
+    apply(decideClock(clock, in));
 }
 
 void Engine::seek(double seconds, double now) {
@@ -303,22 +254,9 @@ void Engine::seek(double seconds, double now) {
         logLine(stderr, "[Engine] seek to an invalid time ignored\n");
         return;
     }
-    seconds = std::max(seconds, 0.0);
-    // Past the loop end it lands where the running clock would wrap to, so a
-    // paused seek never draws a time beyond the end.
-    const LoopRange range = loopRangeNow();
-    if (seconds >= range.end) {
-        seconds = wrapTime(seconds, range);
-    }
-    startOffset = now - seconds;
-    currentTime = seconds;
-    lastHeard = -1.0;
-    settling = true;
-    if (paused) {
-        pauseTime = seconds;
-    }
-    seekMusic(seconds);
-    frameCounter = frameNumberAt(seconds);
+    ClockInput in = clockInput(ClockEvent::Seek, now);
+    in.seekTo = seconds;
+    apply(decideClock(clock, in));
 }
 
 void Engine::releaseSystems() {

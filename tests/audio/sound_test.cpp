@@ -3,9 +3,11 @@
 #include "audio/sound.h"
 #include "test_music.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <gtest/gtest.h>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -69,6 +71,14 @@ TEST(Sound, StopHoldsThePositionAndSeeksRunOnTheAudioThread) {
     sound.seekSeconds(0.1);
     sound.seekSeconds(0.2);
     EXPECT_EQ(leftFrameAt(render(sound, 1), 0), 9600u);
+    // A seek drops the skips asked for before it; one asked after it goes on
+    // from it.
+    sound.skipFrames(1000);
+    sound.seekFrame(5000);
+    EXPECT_EQ(leftFrameAt(render(sound, 1), 0), 5000u);
+    sound.seekFrame(5000);
+    sound.skipFrames(1000);
+    EXPECT_EQ(leftFrameAt(render(sound, 1), 0), 6000u);
     // A seek while stopped is where playback resumes.
     sound.stop();
     sound.seekFrame(777);
@@ -270,4 +280,63 @@ TEST(Sound, RequestsFromAnotherThreadWhileRendering) {
     quit.store(true, std::memory_order_release);
     audio.join();
     EXPECT_TRUE(sane.load());
+}
+
+namespace {
+std::int64_t fakeNs = 0;
+std::int64_t fakeClock() {
+    return fakeNs;
+}
+} // namespace
+
+// When each handed buffer is first heard: renders woken late by an
+// exponential 10 ms put it no later than a few milliseconds past the truth
+// (the late wake-ups are not averaged in), and requests of varying size with
+// what is queued ahead as their latency (the browser's) put it exactly there;
+// neither is a gap, as a queue that ran dry is.
+TEST(Sound, ThePlayheadIsHeardWhereTheDeviceReallyIs) {
+    Sound sound(48000, 2);
+    ASSERT_TRUE(sound.initPcm(ramp(48000), 48000, 2));
+    sound.start();
+    Sound::useClock(fakeClock);
+    std::mt19937 random(33);
+    std::vector<float> out(4096 * 2);
+    Sound::Playhead head;
+    constexpr std::int64_t kPeriodNs = 40'000'000; // 1920 frames
+    std::exponential_distribution<double> late(1.0 / 10e6);
+    std::vector<double> off;
+    for (int i = 0; i < 400; ++i) {
+        const std::int64_t due = i * kPeriodNs;
+        fakeNs = due + static_cast<std::int64_t>(std::min(late(random), 30e6));
+        sound.render(out.data(), 1920, 1920);
+        ASSERT_TRUE(sound.playhead(head));
+        off.push_back(static_cast<double>(head.heardNs - (due + kPeriodNs)) * 1e-6);
+    }
+    std::sort(off.begin(), off.end());
+    EXPECT_GE(off.front(), -0.01);
+    EXPECT_LT(off[off.size() / 2], 5.0) << "ms, the median";
+
+    // Heard from 16 s on, back to back, whenever and however much is asked.
+    std::uniform_int_distribution<int> frames(128, 4096);
+    std::uniform_real_distribution<double> wait(0.0, 1.0);
+    double heardAt = 16e9;
+    fakeNs = 15'990'000'000;
+    for (int i = 0; i < 200; ++i) {
+        const int n = frames(random);
+        const double queued = (heardAt - static_cast<double>(fakeNs)) * 48000e-9;
+        sound.render(out.data(), static_cast<std::size_t>(n),
+                     static_cast<int>(std::lround(queued)));
+        ASSERT_TRUE(sound.playhead(head));
+        ASSERT_NEAR(static_cast<double>(head.heardNs), heardAt, 0.05e6) << "render " << i;
+        heardAt += n / 48000e-9;
+        fakeNs += static_cast<std::int64_t>(wait(random) * (heardAt - static_cast<double>(fakeNs)));
+    }
+    EXPECT_EQ(head.gapNs, 0) << "late wake-ups and requests of any size leave no gap";
+    // Asked again a second after the queue ran dry: a gap of a second.
+    fakeNs = static_cast<std::int64_t>(heardAt) + 1'000'000'000;
+    sound.render(out.data(), 128, 0);
+    ASSERT_TRUE(sound.playhead(head));
+    EXPECT_EQ(head.heardNs, fakeNs);
+    EXPECT_NEAR(static_cast<double>(head.gapNs), 1e9, 0.05e6);
+    Sound::useClock(nullptr);
 }

@@ -63,11 +63,12 @@ std::vector<Seen> runThroughLoopEnd(Engine& engine, DeviceHost& host,
                                     const std::function<void(double)>& during = {}) {
     std::vector<Seen> frames;
     host.onFrame = [&](int) {
-        frames.push_back({engine.currentTime, host.clockReadAt});
+        frames.push_back({engine.clock.currentTime, host.clockReadAt});
         if (during) {
             during(host.deviceSeconds());
         }
-        if (frames.size() > 1 && engine.currentTime > 54.5 && engine.currentTime < 60.0) {
+        if (frames.size() > 1 && engine.clock.currentTime > 54.5 &&
+            engine.clock.currentTime < 60.0) {
             host.requestClose();
         }
     };
@@ -233,6 +234,12 @@ TEST_F(EngineLoop, KeysActOnceAndPauseFreezesPictureAndMusicTogether) {
     // After every resume the music is where the picture is, as at the start.
     const double after = frames[kLast].music - frames[kLast].clock;
     EXPECT_NEAR(after, before, 2.0 * Audio::kPeriodFrames / kRate);
+    // And it went on after what was played before the pause, never back.
+    engine.audio.unload();
+    const LoopRange range = engine.loopRangeNow();
+    for (const auto& [at, by] : Recording(device.samples(), 59.0, range.start, range.end).jumps()) {
+        EXPECT_GT(by, 0.0) << "at " << at << " s of output, " << -by << " s are played again";
+    }
 }
 
 TEST_F(EngineLoop, ASeekPastTheLoopEndLandsWhereTheRunningClockWraps) {
@@ -242,15 +249,15 @@ TEST_F(EngineLoop, ASeekPastTheLoopEndLandsWhereTheRunningClockWraps) {
     const double wrapped = wrapTime(past, range);
     engine.seek(past, host.now());
     engine.step(host);
-    EXPECT_NEAR(engine.currentTime, wrapped, 0.1) << "running";
+    EXPECT_NEAR(engine.clock.currentTime, wrapped, 0.1) << "running";
     engine.togglePause(host.now());
     engine.seek(past, host.now());
     engine.step(host);
-    EXPECT_DOUBLE_EQ(engine.currentTime, wrapped) << "paused";
+    EXPECT_DOUBLE_EQ(engine.clock.currentTime, wrapped) << "paused";
 }
 
 // A sound device whose clock runs off the host's timer over fifty wraps of a
-// short loop at the track's end (a device that falls behind is a stall).
+// short loop at the track's end; one falls behind (a stall) after the fifth.
 struct Skew {
     double clockRate; // the timer against the device
     double lag;       // seconds the device falls behind after the fifth wrap
@@ -260,10 +267,15 @@ class EngineDrift : public EngineLoop, public ::testing::WithParamInterface<Skew
 
 TEST_P(EngineDrift, AfterEveryWrapThePictureIsWithinAFrameOfUnbrokenMusic) {
     constexpr int kWraps = 50;
-    const WrapRun run = runWraps(engine, device, GetParam().clockRate, GetParam().lag, kWraps, 0.6);
-    EXPECT_TRUE(run.unbroken()) << "the music breaks at "
-                                << static_cast<double>(run.brokenAt) / kRate << " s of output, of "
-                                << static_cast<double>(run.outputFrames) / kRate;
+    const Skew skew = GetParam();
+    const WrapRun run = runWraps(engine, device, skew.clockRate, skew.lag, kWraps, 0.6);
+    // Nothing cut or played again, but for music the device never played
+    // while it was behind: left out once at the most.
+    const double leftOut = skew.lag > 0.0 ? skew.lag + 2.0 * Audio::kPeriodFrames / kRate : 0.0;
+    for (const auto& [at, by] : run.jumps) {
+        EXPECT_TRUE(by > 0.0 && by <= leftOut && run.jumps.size() == 1)
+            << "the music jumps by " << by << " s at " << at << " s of output";
+    }
     // A loaded machine may hold the driver between handing a buffer and
     // writing it, which this host counts as playing it (four times over, at
     // its speed): some wraps may be off by more than a frame, none by more
@@ -283,6 +295,8 @@ TEST_P(EngineDrift, AfterEveryWrapThePictureIsWithinAFrameOfUnbrokenMusic) {
     EXPECT_LE(late, judged / 5) << "wraps with the picture more than a frame off the music";
 }
 
+// The last: a device 3 % slower than the timer, which a pace off by more than
+// the clock's 5 % (inverted, say) would leave behind, and that stalls 0.3 s.
 INSTANTIATE_TEST_SUITE_P(Devices, EngineDrift,
                          ::testing::Values(Skew{1.0001, 0.0}, Skew{0.9999, 0.0}, Skew{1.001, 0.0},
-                                           Skew{0.999, 0.0}));
+                                           Skew{0.999, 0.0}, Skew{1.03, 0.3}));

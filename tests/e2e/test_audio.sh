@@ -23,13 +23,6 @@ check() { # message, then a command that must succeed
 
 size() { stat -c %s "$1" 2>/dev/null || echo 0; }
 
-# Samples that are not exactly zero between two byte offsets of the raw output
-# (the disk driver writes 32-bit float stereo at 48 kHz).
-loud() {
-    tail -c +$(($2 + 1)) "$1" | head -c $(($3 - $2)) | od -An -v -tx4 |
-        tr -s ' \n' '\n' | grep -c -v -E '^(0{8})?$'
-}
-
 only_tagged() { ! grep -q -v '^\[' "$1"; }
 
 # Waits up to $2 seconds for half a second of output that is silent ($3 = 0)

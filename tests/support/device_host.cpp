@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <poll.h>
+#include <random>
 #include <sys/inotify.h>
 #include <thread>
 #include <unistd.h>
@@ -15,25 +16,41 @@
 namespace {
 constexpr double kRate = Audio::kEngineRate;
 
-// The host whose device times the sound's renders.
+// The host whose timer times the sound's renders, and the thread whose
+// readings are not renders.
 std::atomic<DeviceHost*> timing{nullptr};
+std::thread::id mainThread;
 
-std::int64_t deviceNs() {
+std::int64_t timerNs() {
     DeviceHost* host = timing.load();
-    return host != nullptr ? static_cast<std::int64_t>(host->deviceSeconds() * 1e9) : 0;
+    if (host == nullptr) {
+        return 0;
+    }
+    if (std::this_thread::get_id() == mainThread) {
+        return static_cast<std::int64_t>(host->timerSeconds() * 1e9);
+    }
+    // A render: the driver's thread asks once it has written what it was last
+    // handed and waited a period, so its time is exact.
+    double late = 0.0;
+    if (host->jitter > 0.0) {
+        static std::mt19937 random(33);
+        late = std::exponential_distribution<double>(1.0 / host->jitter)(random);
+    }
+    return static_cast<std::int64_t>((host->renderSeconds() + late) * 1e9);
 }
 
 } // namespace
 
 DeviceHost::DeviceHost(const DiskDevice& d, double rate) : device(d), clockRate(rate) {
     secondsPerWrite = Audio::kPeriodFrames / kRate / device.speed();
-    lastWritten = device.framesWritten();
+    lastWritten = writtenFrames();
     notifyFd = inotify_init1(IN_CLOEXEC);
     if (notifyFd >= 0 && inotify_add_watch(notifyFd, device.file().c_str(), IN_MODIFY) >= 0) {
         watcher = std::thread([this] { watchWrites(); });
     }
+    mainThread = std::this_thread::get_id();
     timing.store(this);
-    Sound::useClock(deviceNs);
+    Sound::useClock(timerNs);
 }
 
 DeviceHost::~DeviceHost() {
@@ -55,7 +72,7 @@ void DeviceHost::watchWrites() {
         if (poll(&p, 1, 20) <= 0 || read(notifyFd, buffer, sizeof buffer) <= 0) {
             continue;
         }
-        const std::size_t written = device.framesWritten();
+        const std::size_t written = writtenFrames();
         const Clock::time_point at = Clock::now();
         std::lock_guard<std::mutex> lock(mutex);
         if (written <= lastWritten) {
@@ -85,7 +102,7 @@ double DeviceHost::now() {
 
 double DeviceHost::deviceSeconds() {
     constexpr double kPeriod = Audio::kPeriodFrames;
-    const std::size_t written = device.framesWritten();
+    const std::size_t written = writtenFrames();
     const Clock::time_point real = Clock::now();
     std::lock_guard<std::mutex> lock(mutex);
     // A write the watcher has not seen yet (it may be held up too) counts
@@ -97,6 +114,17 @@ double DeviceHost::deviceSeconds() {
     const double since = std::chrono::duration<double>(real - lastChange).count();
     const double frames = std::min(since / secondsPerWrite * kPeriod, kPeriod);
     return (static_cast<double>(lastWritten) + frames) / kRate;
+}
+
+std::size_t DeviceHost::writtenFrames() const {
+    // The driver writes whole periods through a buffered file, which holds
+    // back the last part of one until the next.
+    constexpr std::size_t kPeriod = Audio::kPeriodFrames;
+    return (device.framesWritten() + kPeriod - 1) / kPeriod * kPeriod;
+}
+
+double DeviceHost::renderSeconds() {
+    return clockRate * static_cast<double>(writtenFrames() + Audio::kPeriodFrames) / kRate + lag;
 }
 
 int DeviceHost::takePresses(int key) {
@@ -116,7 +144,8 @@ void DeviceHost::sleepFor(double seconds) {
 }
 
 FrameRecord recordFrame(Engine& engine, FrameHost& host) {
-    return {engine.currentTime, host.now() - engine.startOffset, engine.audio.positionSeconds()};
+    return {engine.clock.currentTime, host.now() - engine.clock.startOffset,
+            engine.audio.positionSeconds()};
 }
 
 void startAt(Engine& engine, FrameHost& host, double seconds) {
@@ -215,6 +244,25 @@ Recording::Recording(const std::vector<float>& out, double from, double loopStar
     for (Stretch& st : stretches) {
         st.track += first;
     }
+    loopFrame = loop;
+    endFrame = last;
+}
+
+std::vector<std::pair<double, double>> Recording::jumps() const {
+    std::vector<std::pair<double, double>> found;
+    for (std::size_t i = 1; i < stretches.size(); ++i) {
+        const Stretch& a = stretches[i - 1];
+        const Stretch& b = stretches[i];
+        const long next = a.track + a.length == endFrame ? loopFrame : a.track + a.length;
+        if (b.track != next) {
+            // Through the loop end, the short way.
+            found.emplace_back(static_cast<double>(b.out) / kRate,
+                               std::remainder(static_cast<double>(b.track - next),
+                                              static_cast<double>(endFrame - loopFrame)) /
+                                   kRate);
+        }
+    }
+    return found;
 }
 
 double Recording::musicAt(double o) const {
@@ -235,36 +283,6 @@ double heardAt(const Recording& recording, double deviceSeconds, double latency)
     return recording.musicAt((deviceSeconds - latency) * kRate - 2.0 * Audio::kPeriodFrames);
 }
 
-namespace {
-
-// The first output frame at which the recording stops following the track
-// from `first` on, going from the track's end to `loopStart` each time; the
-// output's size if it never does, -1 if `first` is never played. `started`:
-// where `first` is played.
-long firstBreak(const std::vector<float>& out, std::uint64_t first, std::uint64_t loopStart,
-                std::uint64_t end, long& started) {
-    started = -1;
-    const std::vector<float> track = shippedMusicFrames(loopStart, end - loopStart);
-    if (track.size() != 2 * (end - loopStart) || first < loopStart || first >= end) {
-        return -1;
-    }
-    started = findFrames(out, &track[2 * (first - loopStart)], 2, 480);
-    if (started < 0) {
-        return -1;
-    }
-    std::uint64_t at = first;
-    for (std::size_t o = static_cast<std::size_t>(started); o < out.size() / 2; ++o) {
-        const float* t = &track[2 * (at - loopStart)];
-        if (out[2 * o] != t[0] || out[2 * o + 1] != t[1]) {
-            return static_cast<long>(o);
-        }
-        at = at + 1 == end ? loopStart : at + 1;
-    }
-    return static_cast<long>(out.size() / 2);
-}
-
-} // namespace
-
 WrapRun runWraps(Engine& engine, DiskDevice& device, double clockRate, double lag, int wraps,
                  double loopSeconds) {
     constexpr double kPeriod = Audio::kPeriodFrames / kRate;
@@ -284,7 +302,7 @@ WrapRun runWraps(Engine& engine, DiskDevice& device, double clockRate, double la
     std::vector<Sample> samples;
     int wrap = 0;
     double wrappedAt = 0.0;
-    double last = engine.currentTime;
+    double last = engine.clock.currentTime;
     // A loaded machine holds the frame loop now and then, the timer jumping
     // ahead as after a stall: half a second to settle after each.
     double lastFrame = -1.0;
@@ -295,17 +313,17 @@ WrapRun runWraps(Engine& engine, DiskDevice& device, double clockRate, double la
             held = now;
         }
         lastFrame = now;
-        if (engine.currentTime < last) {
+        if (engine.clock.currentTime < last) {
             ++wrap;
             wrappedAt = now;
         }
-        last = engine.currentTime;
+        last = engine.clock.currentTime;
         if (wrap == 5 && host.lag == 0.0 && now - wrappedAt > 0.4) {
             host.lag = lag;
         }
         if (wrap > 0 && wrap <= wraps && now - wrappedAt < 0.3 &&
             (held < 0.0 || now > held + 0.5)) {
-            samples.push_back({wrap, now - engine.startOffset, host.deviceSeconds() * kRate});
+            samples.push_back({wrap, now - engine.clock.startOffset, host.deviceSeconds() * kRate});
         }
         if (wrap > wraps) {
             host.requestClose();
@@ -316,27 +334,17 @@ WrapRun runWraps(Engine& engine, DiskDevice& device, double clockRate, double la
 
     WrapRun run;
     run.offsets.assign(static_cast<std::size_t>(wraps) + 1, std::nan(""));
-    const std::vector<float> out = device.samples();
-    run.outputFrames = static_cast<long>(out.size() / 2);
-    const auto first = static_cast<std::uint64_t>(loopStart * kRate);
-    const auto end = static_cast<std::uint64_t>(std::llround(engine.musicLength * kRate));
-    long start = -1;
-    run.brokenAt = firstBreak(out, first, first, end, start);
-    if (start < 0) {
-        return run;
-    }
-    // What the device plays at each frame, read off the recording while it is
-    // unbroken: this host counts a buffer as written once it is handed, and it
-    // is heard a period later, so music in step with the clock is two periods
-    // ahead of what was written.
-    const double span = static_cast<double>(end - first);
+    const Recording recording(device.samples(), loopStart - 0.1, loopStart, engine.musicLength);
+    run.jumps = recording.jumps();
+    // What the device plays at each frame: this host counts a buffer as
+    // written once it is handed, and it is heard a period later, so music in
+    // step with the clock is two periods ahead of what was written.
     for (const Sample& f : samples) {
-        const double played = f.written - static_cast<double>(start);
-        if (played < 0.0 || played >= static_cast<double>(run.brokenAt - start)) {
+        const double music = recording.musicAt(f.written);
+        if (std::isnan(music)) {
             continue;
         }
-        const double music = (static_cast<double>(first) + std::fmod(played, span)) / kRate;
-        const double offset = std::remainder(music - f.clock, span / kRate) - 2.0 * kPeriod;
+        const double offset = std::remainder(music - f.clock, loopSeconds) - 2.0 * kPeriod;
         double& worst = run.offsets[static_cast<std::size_t>(f.wrap)];
         if (std::isnan(worst) || std::fabs(offset) > std::fabs(worst)) {
             worst = offset;

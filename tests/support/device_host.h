@@ -13,11 +13,14 @@
 #include <utility>
 #include <vector>
 
-// The frame loop's host on a disk device's own timeline: the clock is what the
+// The frame loop's host on a disk device's own timeline: the timer is what the
 // driver has written, scaled by `clockRate` (a timer running that much faster
 // than the device) and put ahead by `lag` (a device fallen that far behind),
 // so a run passes the loop end in seconds and picture and music can be
-// compared exactly. Keys are pressed by frame number.
+// compared exactly. The sound's renders are timed by the same timer, as the
+// steady clock times them on a real machine, each late by an exponential
+// `jitter` on average (a scheduler waking the device's thread late). Keys
+// are pressed by frame number.
 class DeviceHost final : public FrameHost {
   public:
     DeviceHost(const DiskDevice& device, double clockRate);
@@ -27,9 +30,12 @@ class DeviceHost final : public FrameHost {
 
     double now() override;
     void beginFrame() override { clockReadAt = -1.0; }
-    // The device's own time: what it has written. The sound's renders are
-    // timed by it while this host lives.
+    // The device's own time: what it has written.
     double deviceSeconds();
+    // The timer, without marking the frame's reading.
+    double timerSeconds() { return clockRate * deviceSeconds() + lag; }
+    // The timer as the driver's thread renders.
+    double renderSeconds();
     int takePresses(int key) override;
     bool shouldClose() override { return closeRequested; }
     void requestClose() override { closeRequested = true; }
@@ -43,11 +49,14 @@ class DeviceHost final : public FrameHost {
     double clockReadAt = -1.0;
     bool closeRequested = false;
     int frame = 0;
-    double lag = 0.0;
+    // Read by the sound's thread too.
+    std::atomic<double> lag{0.0};
+    std::atomic<double> jitter{0.0};
 
   private:
     using Clock = std::chrono::steady_clock;
     void watchWrites();
+    std::size_t writtenFrames() const;
 
     const DiskDevice& device;
     const double clockRate;
@@ -74,6 +83,10 @@ class Recording {
     Recording(const std::vector<float>& out, double from, double loopStart, double end);
     // Track seconds at output frame `o`; NaN for silence or an unknown frame.
     double musicAt(double o) const;
+    // Where the track does not go on where it left off (its flow from the end
+    // into the loop start aside): the output second, and how far the track
+    // moved, in seconds (forward for a skip, back for music played again).
+    std::vector<std::pair<double, double>> jumps() const;
 
   private:
     struct Stretch {
@@ -82,6 +95,8 @@ class Recording {
         long track = 0; // track frame of the stretch's first output frame
     };
     std::vector<Stretch> stretches;
+    long loopFrame = 0;
+    long endFrame = 0;
 };
 
 // The music heard at a device time: the device plays each buffer a period
@@ -110,9 +125,8 @@ struct WrapRun {
     // what the device plays and the picture's clock, in seconds: positive when
     // the music is ahead; NaN where the output could not be read.
     std::vector<double> offsets;
-    long brokenAt = -1; // output frame where the music stops looping unbroken
-    long outputFrames = 0;
-    bool unbroken() const { return brokenAt >= 0 && brokenAt == outputFrames; }
+    // Where the music does not loop on unbroken (Recording::jumps).
+    std::vector<std::pair<double, double>> jumps;
 };
 WrapRun runWraps(Engine& engine, DiskDevice& device, double clockRate, double lag, int wraps,
                  double loopSeconds);
