@@ -389,8 +389,12 @@
     if (!root.requestFullscreen) {
       return;
     }
+    // The click's permission lasts a few seconds: an exit slower than that
+    // (a busy software renderer) leaves the run in the window, not asking in
+    // vain.
+    const permitted = () => !navigator.userActivation || navigator.userActivation.isActive;
     const asked = fullscreenAsked = fullscreenLeft.then(() => {
-      return document.fullscreenElement ? null : root.requestFullscreen();
+      return document.fullscreenElement || !permitted() ? null : root.requestFullscreen();
     }).then(() => {
       if (asked === fullscreenAsked && running) {
         wentFullscreen = Boolean(document.fullscreenElement);
