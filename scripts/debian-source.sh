@@ -21,18 +21,29 @@ install_packages() {
   fi
 }
 
-# Source packages need deb-src lines for the archive and suites already in use.
+# Source packages need deb-src lines for the archive and suites already in use,
+# and for the security suite: a point release's source package may list files
+# (an upstream signature) that only the security archive still serves, and a
+# minimal system (debootstrap) lists no security suite.
 ensure_deb_src() {
   if grep -rqsE '^(Types:.*deb-src|deb-src )' /etc/apt/sources.list /etc/apt/sources.list.d/; then
     return
   fi
-  local list=/etc/apt/sources.list.d/debian.sources
+  local list=/etc/apt/sources.list.d/debian.sources mirror codename
   if [[ -f $list ]]; then
     sed 's/^Types: *deb$/Types: deb-src/' "$list" |
       $sudo tee /etc/apt/sources.list.d/quex-deb-src.sources >/dev/null
   else
     sed -n 's/^deb /deb-src /p' /etc/apt/sources.list |
       $sudo tee /etc/apt/sources.list.d/quex-deb-src.list >/dev/null
+  fi
+  codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+  mirror=$(grep -rhsoE '^(URIs: *|deb +)[a-z]+://[^ ]*/debian/?( |$)' /etc/apt/sources.list \
+    /etc/apt/sources.list.d/ | head -n 1 | sed -E 's/^(URIs: *|deb +)//; s#/? *$##')
+  if [[ -n $codename && -n $mirror ]] &&
+    ! grep -rqs -- "$codename-security" /etc/apt/sources.list /etc/apt/sources.list.d/; then
+    echo "deb-src ${mirror}-security $codename-security main" |
+      $sudo tee /etc/apt/sources.list.d/quex-deb-src-security.list >/dev/null
   fi
   $sudo apt-get update -qq >&2
 }
@@ -111,6 +122,7 @@ fetch_source() {
   if [[ -d $project_sources/$name ]]; then
     find "$project_sources/$name" -maxdepth 1 -type f -exec cp -t "$dir" {} +
   else
+    ensure_deb_src
     (cd "$dir" && download_source "$name") || true
   fi
   local orig debian
