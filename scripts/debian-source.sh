@@ -64,6 +64,7 @@ missing_files() {
 # have them.
 download_source() {
   local name=$1 version release dsc file fallback=""
+  ensure_deb_src
   for version in $(apt-cache showsrc "$name" | sed -n 's/^Version: //p' | sort -urV); do
     rm -rf ./* .other
     apt-get source -qq --download-only "$name=$version" >/dev/null 2>&1
@@ -122,7 +123,6 @@ fetch_source() {
   if [[ -d $project_sources/$name ]]; then
     find "$project_sources/$name" -maxdepth 1 -type f -exec cp -t "$dir" {} +
   else
-    ensure_deb_src
     (cd "$dir" && download_source "$name") || true
   fi
   local orig debian

@@ -94,7 +94,6 @@ if ((!deb_only)); then
   if [[ ! -d $mpg123 ]]; then
     deps=$stage/deps # (debian-source.sh wants it; nothing is built here)
     source scripts/debian-source.sh
-    ensure_deb_src
     mkdir -p "$mpg123"
     (cd "$mpg123" && download_source mpg123) || refuse "cannot download mpg123's source package"
   fi
